@@ -1,0 +1,61 @@
+#include "host/core_functions.h"
+
+namespace kavo::host {
+
+namespace {
+
+CoreFunction inputGetItem{"input_GetItem"};
+CoreFunction inputItemSetMeta{"input_item_SetMeta"};
+CoreFunction metaAddExtra{"vlc_meta_AddExtra"};
+CoreFunction varSetChecked{"var_SetChecked"};
+
+CoreFunction slaveControl[kAbiCount] = {
+    CoreFunction{"input_Control"}, CoreFunction{"input_Control"}, CoreFunction{"input_Control"}};
+CoreFunction subtitleControl[kAbiCount] = {
+    CoreFunction{"input_Control"}, CoreFunction{"input_Control"}, CoreFunction{"input_Control"}};
+
+}  // namespace
+
+FARPROC CoreFunction::Resolve() {
+  FARPROC address = address_.load(std::memory_order_relaxed);
+  if (address) return address;
+  const HMODULE core = GetModuleHandleW(L"libvlccore.dll");
+  if (!core) return nullptr;
+  address = GetProcAddress(core, name_);
+  address_.store(address, std::memory_order_relaxed);
+  return address;
+}
+
+CoreFunction& InputControlSite(const HostAbi& abi, ControlSite site) {
+  return site == ControlSite::AudioSlave ? slaveControl[abi.id] : subtitleControl[abi.id];
+}
+
+void* InputGetItem(void* input) {
+  using Function = void* (*)(void*);
+  const auto function = inputGetItem.As<Function>();
+  return function ? function(input) : nullptr;
+}
+
+int InputItemSetMeta(void* item, int metaType, const char* value) {
+  using Function = void (*)(void*, int, const char*);
+  const auto function = inputItemSetMeta.As<Function>();
+  if (!function) return -1;
+  function(item, metaType, value);
+  return 0;
+}
+
+int MetaAddExtra(void* meta, const char* key, const char* value) {
+  using Function = void (*)(void*, const char*, const char*);
+  const auto function = metaAddExtra.As<Function>();
+  if (!function) return -1;
+  function(meta, key, value);
+  return 0;
+}
+
+int VarSetChecked(void* object, const char* name, int type, VlcValue value) {
+  using Function = int (*)(void*, const char*, int, VlcValue);
+  const auto function = varSetChecked.As<Function>();
+  return function ? function(object, name, type, value) : -1;
+}
+
+}  // namespace kavo::host

@@ -1,0 +1,57 @@
+// The host's core functions, found by name in the already loaded "libvlccore.dll" at run time.
+// Each address is cached process-wide once found; a function not found is looked up again at its
+// next use. Caches are written without a lock: racing threads store the same address.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "host/vlc_abi.h"
+
+namespace kavo::host {
+
+// One cache of one looked-up address.
+class CoreFunction {
+ public:
+  explicit constexpr CoreFunction(const char* name) : name_(name) {}
+  CoreFunction(const CoreFunction&) = delete;
+  CoreFunction& operator=(const CoreFunction&) = delete;
+
+  // The function's address, or null while the host library is not loaded or lacks it. The library
+  // is never loaded from here.
+  FARPROC Resolve();
+
+  // The address as the host's own function type, or null.
+  template <typename Function>
+  Function As() {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(Resolve()));
+  }
+
+ private:
+  const char* name_;
+  std::atomic<FARPROC> address_{nullptr};
+};
+
+// The two input_Control call sites of an ABI, each with its own cache.
+enum class ControlSite { AudioSlave, SubtitleFile };
+CoreFunction& InputControlSite(const HostAbi& abi, ControlSite site);
+
+// Calls input_Control through the given call site; -1 when it cannot be found.
+template <typename... Args>
+int InputControl(CoreFunction& site, void* input, int query, Args... args) {
+  using Function = int (*)(void*, int, ...);
+  const auto function = site.As<Function>();
+  if (!function) return -1;
+  return function(input, query, args...);
+}
+
+// The item of an input, or null (also when input_GetItem cannot be found).
+void* InputGetItem(void* input);
+// 0 when the host was called, -1 when the function cannot be found.
+int InputItemSetMeta(void* item, int metaType, const char* value);
+int MetaAddExtra(void* meta, const char* key, const char* value);
+// The host's result, or -1 when var_SetChecked cannot be found.
+int VarSetChecked(void* object, const char* name, int type, VlcValue value);
+
+}  // namespace kavo::host

@@ -1,0 +1,32 @@
+// The test side of the recording libvlccore.dll: loads it into the test process and reads back
+// the calls the plug-in made to the host's core functions.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kavo::test {
+
+class CoreRecorder {
+ public:
+  // Host shapes, deciding how input_Control's arguments are read.
+  enum Shape { Host22 = 0, Host30Development = 1, Host30Release = 2 };
+
+  // Loads libvlccore.dll (the recorder beside the test program); false if it cannot.
+  bool Load();
+  void Reset(Shape shape, void* inputItem = nullptr);
+  std::vector<std::string> Calls() const;
+
+  // How the recorder prints a pointer.
+  static std::string Pointer(const void* p);
+
+ private:
+  HMODULE module_ = nullptr;
+  void (*reset_)(int, void*) = nullptr;
+  int (*count_)() = nullptr;
+  int (*call_)(int, char*, int) = nullptr;
+};
+
+}  // namespace kavo::test

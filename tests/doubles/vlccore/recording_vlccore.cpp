@@ -1,0 +1,134 @@
+// A stand-in for the host's core library, built as "libvlccore.dll" for tests only. It exports the
+// five core functions the plug-in looks up and records every call as one line of text, which a
+// test reads back through the recorder_* exports.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+union VlcValue {
+  std::int64_t i_int;
+  float f_float;
+  void* p_address;
+};
+
+std::mutex lock;
+std::vector<std::string> calls;
+int shape = 0;  // 0: 2.2, 1: 3.0 development, 2: 3.0 release (decides input_Control's arguments)
+void* item = nullptr;
+int controlResult = 0;
+
+std::string Pointer(const void* p) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%llx",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
+  return text;
+}
+
+std::string Quoted(const char* s) { return s ? "\"" + std::string(s) + "\"" : "null"; }
+
+std::string Number(long long n) { return std::to_string(n); }
+
+void Record(std::string line) {
+  std::lock_guard<std::mutex> guard(lock);
+  calls.push_back(std::move(line));
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) int input_Control(void* input, int query, ...) {
+  std::string line = "input_Control " + Pointer(input) + " " + Number(query);
+  va_list args;
+  va_start(args, query);
+  int currentShape;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    currentShape = shape;
+  }
+  if (currentShape == 0 && query == 35) {
+    line += " " + Quoted(va_arg(args, const char*));
+  } else if (currentShape == 0 && query == 36) {
+    const char* path = va_arg(args, const char*);
+    line += " " + Quoted(path) + " " + Number(va_arg(args, int));
+  } else if (currentShape == 1 && query == 38) {
+    const int type = va_arg(args, int);
+    const char* address = va_arg(args, const char*);
+    line += " " + Number(type) + " " + Quoted(address) + " " + Number(va_arg(args, int));
+  } else if (currentShape == 1 && query == 39) {
+    const char* path = va_arg(args, const char*);
+    line += " " + Quoted(path) + " " + Number(va_arg(args, int));
+  } else if (currentShape == 2 && query == 36) {
+    const int type = va_arg(args, int);
+    const char* uri = va_arg(args, const char*);
+    const int forced = va_arg(args, int);
+    const int notify = va_arg(args, int);
+    const int checkExtension = va_arg(args, int);
+    line += " " + Number(type) + " " + Quoted(uri) + " " + Number(forced) + " " + Number(notify) +
+            " " + Number(checkExtension);
+  }
+  va_end(args);
+  Record(line);
+  std::lock_guard<std::mutex> guard(lock);
+  return controlResult;
+}
+
+__declspec(dllexport) void* input_GetItem(void* input) {
+  Record("input_GetItem " + Pointer(input));
+  std::lock_guard<std::mutex> guard(lock);
+  return item;
+}
+
+__declspec(dllexport) void input_item_SetMeta(void* target, int type, const char* value) {
+  Record("input_item_SetMeta " + Pointer(target) + " " + Number(type) + " " + Quoted(value));
+}
+
+__declspec(dllexport) void vlc_meta_AddExtra(void* meta, const char* key, const char* value) {
+  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value));
+}
+
+__declspec(dllexport) int var_SetChecked(void* object, const char* name, int type,
+                                         VlcValue value) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.9g", static_cast<double>(value.f_float));
+  Record("var_SetChecked " + Pointer(object) + " " + Quoted(name) + " " + Number(type) + " " +
+         number);
+  return 0;
+}
+
+// --- What tests use to steer and read the recorder ---
+
+__declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
+  std::lock_guard<std::mutex> guard(lock);
+  calls.clear();
+  shape = hostShape;
+  item = inputItem;
+  controlResult = 0;
+}
+
+__declspec(dllexport) int recorder_CallCount() {
+  std::lock_guard<std::mutex> guard(lock);
+  return static_cast<int>(calls.size());
+}
+
+// Copies line `index` into buffer (NUL-terminated, cut to size); returns its full length or -1.
+__declspec(dllexport) int recorder_Call(int index, char* buffer, int size) {
+  std::lock_guard<std::mutex> guard(lock);
+  if (index < 0 || index >= static_cast<int>(calls.size())) return -1;
+  const std::string& line = calls[static_cast<size_t>(index)];
+  if (size > 0) {
+    const size_t n = std::min(line.size(), static_cast<size_t>(size - 1));
+    line.copy(buffer, n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int>(line.size());
+}
+
+}  // extern "C"
