@@ -1,0 +1,180 @@
+#include "filters/temp_files.h"
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "meta/text.h"
+
+namespace kavo {
+
+namespace {
+
+constexpr DWORD kFolderCapacity = 10240;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+std::wstring TempFolderOrNothing() {
+  std::wstring buffer(kFolderCapacity, L'\0');
+  const DWORD length = GetTempPathW(kFolderCapacity, &buffer[0]);
+  // A length above the capacity is the size the name would have needed: nothing was written.
+  if (length == 0 || length > kFolderCapacity) return {};
+  buffer.resize(length);
+  return PathExists(buffer) ? buffer : std::wstring();
+}
+
+std::wstring ExecutablePath() {
+  std::wstring buffer(kFolderCapacity, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, &buffer[0], kFolderCapacity);
+  buffer.resize(length);
+  return buffer;
+}
+
+class Locked {
+ public:
+  explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+  ~Locked() { LeaveCriticalSection(&lock_); }
+
+ private:
+  CRITICAL_SECTION& lock_;
+};
+
+// The list of files handed to the host. Created on first use (a function-local static, so the
+// creation is thread-safe) and emptied by static destruction when the library is unloaded.
+class KeptTempPaths {
+ public:
+  static KeptTempPaths& Instance() {
+    static KeptTempPaths list;
+    return list;
+  }
+
+  KeptTempPaths() : entries_(new Entries) { InitializeCriticalSection(&lock_); }
+  KeptTempPaths(const KeptTempPaths&) = delete;
+  KeptTempPaths& operator=(const KeptTempPaths&) = delete;
+
+  // Runs under the loader lock at unload, where waiting for another thread can deadlock: at process
+  // exit the other threads are already gone, and one that died inside the lock would never leave
+  // it. So the lock is only tried. When it is held, the list and the lock are abandoned to the
+  // ending process (their files stay on disk); deleting a held critical section would pull it from
+  // under its owner. Otherwise the files go outside the lock.
+  ~KeptTempPaths() {
+    if (!TryEnterCriticalSection(&lock_)) {
+      static_cast<void>(entries_.release());
+      return;
+    }
+    std::unique_ptr<Entries> doomed(std::move(entries_));
+    LeaveCriticalSection(&lock_);
+    DeleteCriticalSection(&lock_);
+  }
+
+  void Append(const boost::shared_ptr<AvTempPath>& file) {
+    const Locked locked(lock_);
+    entries_->push_back(file);
+  }
+
+  std::size_t Count() {
+    const Locked locked(lock_);
+    return entries_->size();
+  }
+
+ private:
+  using Entries = std::vector<boost::shared_ptr<AvTempPath>>;
+
+  CRITICAL_SECTION lock_;
+  std::unique_ptr<Entries> entries_;
+};
+
+}  // namespace
+
+std::wstring MakeUniqueTempPath(const std::wstring& suffix, const std::wstring& prefix) {
+  return MakeUniqueTempPath(suffix, prefix, GetTickCount());
+}
+
+std::wstring MakeUniqueTempPath(const std::wstring& suffix, const std::wstring& prefix,
+                                DWORD tickCount) {
+  std::wstring folder = TempFolderOrNothing();
+  if (folder.empty()) folder = ExecutablePath();
+  folder = ParentFolder(folder);
+
+  // The counter counts on as an unsigned number so that it wraps instead of overflowing.
+  std::uint32_t counter = tickCount;
+  for (;;) {
+    std::wstring candidate = folder + prefix + DecimalWideString(static_cast<std::int32_t>(counter));
+    if (!suffix.empty()) candidate += L"." + suffix;
+    if (!PathExists(candidate)) return candidate;
+    ++counter;
+  }
+}
+
+std::wstring ParentFolder(const std::wstring& path) {
+  if (path.size() < 2 || path[1] != L':') return path;
+  const auto last = path.find_last_of(L"\\/");
+  if (last == std::wstring::npos) return path + L'\\';
+  return path.substr(0, last + 1);
+}
+
+bool PathExists(const std::wstring& path) {
+  std::wstring trimmed = path;
+  while (!trimmed.empty() && IsSeparator(trimmed.back())) trimmed.pop_back();
+  if (trimmed.empty()) trimmed = path;
+
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(trimmed.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool WriteWholeFile(const std::string& bytes, const std::wstring& path) {
+  if (bytes.size() > 0xFFFFFFFFu) return false;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const DWORD length = static_cast<DWORD>(bytes.size());
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), length, &written, nullptr) && written == length;
+  CloseHandle(file);
+  return ok;
+}
+
+AvTempPath::AvTempPath(std::wstring path)
+    : remove(true),
+      path(std::move(path)),
+      isDirectory(false),
+      handle(INVALID_HANDLE_VALUE),
+      deleteAtReboot(true) {}
+
+AvTempPath::~AvTempPath() {
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return;
+  }
+  if (path.empty() || !remove) return;
+
+  // Only what is still of the kind we created goes: a folder that took a file's name (or the
+  // reverse) belongs to someone else.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (isFolder != isDirectory) return;
+
+  const bool removed =
+      isDirectory ? RemoveDirectoryW(path.c_str()) != FALSE : DeleteFileW(path.c_str()) != FALSE;
+  if (!removed && deleteAtReboot) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  path.clear();
+}
+
+void KeepTempPath(const boost::shared_ptr<AvTempPath>& file) {
+  KeptTempPaths::Instance().Append(file);
+}
+
+std::size_t KeptTempPathCount() { return KeptTempPaths::Instance().Count(); }
+
+}  // namespace kavo

@@ -1,0 +1,75 @@
+// Files kept for the host go when the process's static objects are destroyed. A child run of this
+// program keeps one file and exits normally; the parent then finds it gone. Own program, own main.
+#include "filters/temp_files.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+
+#include <shellapi.h>
+
+#include <cwchar>
+
+#include "meta/text.h"
+
+namespace kavo {
+namespace {
+
+constexpr wchar_t kChildSwitch[] = L"--keep-file-and-exit";
+
+enum ChildResult { kKeptAndStillThere = 0, kBadArguments = 2, kWriteFailed = 3, kLostEarly = 4 };
+
+// Writes the file, keeps it, drops its own owner and checks that the file is still there.
+int RunChild(const std::wstring& path) {
+  if (!WriteWholeFile("kept", path)) return kWriteFailed;
+  auto owner = boost::make_shared<AvTempPath>(path);
+  owner->deleteAtReboot = false;
+  KeepTempPath(owner);
+  owner.reset();
+  return PathExists(path) ? kKeptAndStillThere : kLostEarly;
+}
+
+std::wstring OwnProgram() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+  return std::wstring(buffer, length);
+}
+
+TEST(KeptTempPaths, KeptFileIsRemovedAtStaticDestruction) {
+  const std::wstring path = MakeUniqueTempPath(
+      L"p" + DecimalWideString(static_cast<int>(GetCurrentProcessId())) + L".srt", L"durud_subs");
+  std::wstring commandLine = L"\"" + OwnProgram() + L"\" " + kChildSwitch + L" \"" + path + L"\"";
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &child));
+  CloseHandle(child.hThread);
+  const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(child.hProcess, &exitCode);
+  CloseHandle(child.hProcess);
+
+  ASSERT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(exitCode, static_cast<DWORD>(kKeptAndStillThere));
+  EXPECT_FALSE(PathExists(path));
+  DeleteFileW(path.c_str());
+}
+
+}  // namespace
+}  // namespace kavo
+
+int main(int argc, char** argv) {
+  // The path may hold characters the narrow arguments cannot carry: read the wide command line.
+  int wideCount = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  if (wide && wideCount >= 2 && std::wcscmp(wide[1], kavo::kChildSwitch) == 0) {
+    const int result = wideCount == 3 ? kavo::RunChild(wide[2]) : kavo::kBadArguments;
+    LocalFree(wide);
+    return result;
+  }
+  LocalFree(wide);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
