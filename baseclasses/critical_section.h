@@ -1,0 +1,34 @@
+// A Windows critical section and its scoped lock. The section is recursive: the thread that holds
+// it may enter again, which the filter classes rely on when a state change calls a hook that locks.
+#pragma once
+
+#include <windows.h>
+
+namespace kavo::ds {
+
+class CCritSec {
+ public:
+  CCritSec() { InitializeCriticalSection(&section_); }
+  ~CCritSec() { DeleteCriticalSection(&section_); }
+  CCritSec(const CCritSec&) = delete;
+  CCritSec& operator=(const CCritSec&) = delete;
+
+  void Lock() { EnterCriticalSection(&section_); }
+  void Unlock() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+class CAutoLock {
+ public:
+  explicit CAutoLock(CCritSec* lock) : lock_(lock) { lock_->Lock(); }
+  ~CAutoLock() { lock_->Unlock(); }
+  CAutoLock(const CAutoLock&) = delete;
+  CAutoLock& operator=(const CAutoLock&) = delete;
+
+ private:
+  CCritSec* lock_;
+};
+
+}  // namespace kavo::ds
