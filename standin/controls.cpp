@@ -1,0 +1,90 @@
+#include "standin/controls.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace kavo::standin {
+namespace {
+
+std::mutex lock;
+ProcessControls controls;
+std::string lastLoadError;
+std::atomic<long> liveObjects{0};
+std::atomic<long> filtersCreated{0};
+
+}  // namespace
+
+ProcessControls CurrentControls() {
+  std::lock_guard<std::mutex> guard(lock);
+  return controls;
+}
+
+LiveObject::LiveObject() { ++liveObjects; }
+LiveObject::LiveObject(const LiveObject&) { ++liveObjects; }
+LiveObject::~LiveObject() { --liveObjects; }
+
+long LiveObjectCount() { return liveObjects.load(); }
+void NoteFilterCreated() { ++filtersCreated; }
+
+void SetLastLoadError(const std::string& text) {
+  std::lock_guard<std::mutex> guard(lock);
+  lastLoadError = text;
+}
+
+}  // namespace kavo::standin
+
+using kavo::standin::controls;
+using kavo::standin::lock;
+
+extern "C" {
+
+void standin_Reset() {
+  std::lock_guard<std::mutex> guard(lock);
+  controls = kavo::standin::ProcessControls();
+  kavo::standin::lastLoadError.clear();
+  kavo::standin::filtersCreated = 0;
+}
+
+void standin_SetCreateFailure(HRESULT result) {
+  std::lock_guard<std::mutex> guard(lock);
+  controls.createFailure = result;
+}
+
+void standin_SetVersion(ULONG version) {
+  std::lock_guard<std::mutex> guard(lock);
+  controls.version = version;
+}
+
+void standin_SetNormalizeResult(HRESULT result, const wchar_t* normalized) {
+  std::lock_guard<std::mutex> guard(lock);
+  controls.normalizeForced = true;
+  controls.normalizeResult = result;
+  controls.normalizeNull = normalized == nullptr;
+  controls.normalizeAddress = normalized ? normalized : L"";
+}
+
+void standin_SetHiddenInterfaces(unsigned hidden) {
+  std::lock_guard<std::mutex> guard(lock);
+  controls.hidden = hidden;
+}
+
+long standin_LiveObjects() { return kavo::standin::liveObjects.load(); }
+
+long standin_FiltersCreated() { return kavo::standin::filtersCreated.load(); }
+
+// Copies the last Load failure's text (UTF-8, NUL-terminated, cut to size) and returns its full
+// length in bytes.
+int standin_LastLoadError(char* buffer, int size) {
+  std::lock_guard<std::mutex> guard(lock);
+  const std::string& text = kavo::standin::lastLoadError;
+  if (buffer && size > 0) {
+    const size_t count = std::min(text.size(), static_cast<size_t>(size - 1));
+    std::memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+  }
+  return static_cast<int>(text.size());
+}
+
+}  // extern "C"

@@ -1,0 +1,45 @@
+// Process-wide knobs that tests turn before a video is known (creation failure, version,
+// a forced NormalizeAddress answer, hidden interfaces), the count of live COM objects, and the
+// text of the last failed Load. Every function is thread-safe.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kavo::standin {
+
+// Interfaces a test can hide from QueryInterface, process-wide or per video.
+enum HiddenInterface : unsigned {
+  kHideFileSource = 1,
+  kHideSourceControl = 2,
+  kHidePropertyBag = 4,
+  kHideMediaContent = 8,
+};
+
+struct ProcessControls {
+  HRESULT createFailure = S_OK;
+  ULONG version = 5;
+  bool normalizeForced = false;
+  HRESULT normalizeResult = S_OK;
+  bool normalizeNull = false;
+  std::wstring normalizeAddress;
+  unsigned hidden = 0;
+};
+
+ProcessControls CurrentControls();
+
+// Base of every object the DLL hands out; keeps the live count and lets DllCanUnloadNow answer.
+class LiveObject {
+ public:
+  LiveObject();
+  LiveObject(const LiveObject&);
+  LiveObject& operator=(const LiveObject&) = default;
+  virtual ~LiveObject();
+};
+
+long LiveObjectCount();
+void NoteFilterCreated();
+void SetLastLoadError(const std::string& text);
+
+}  // namespace kavo::standin
