@@ -1,0 +1,240 @@
+#include "meta/metadata_reader.h"
+
+#include <ocidl.h>
+#include <oleauto.h>
+#include <qnetwork.h>
+
+#include <cstdint>
+#include <ctime>
+#include <limits>
+#include <vector>
+
+#include "meta/text.h"
+
+namespace kavo {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// Not in mingw's import libraries.
+constexpr GUID kIidMediaContent = {
+    0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}};
+
+constexpr DWORD kHintNumber = 0;
+constexpr DWORD kHintText = 1;
+constexpr DWORD kHintTextToo = 2;
+constexpr int kFormatBufferSize = 1024;
+
+// Property descriptions whose names, allocated by the bag, are freed on every path.
+class PropertyInfos {
+ public:
+  explicit PropertyInfos(ULONG count) : infos_(count, PROPBAG2{}) {}
+  PropertyInfos(const PropertyInfos&) = delete;
+  PropertyInfos& operator=(const PropertyInfos&) = delete;
+  ~PropertyInfos() { FreeNames(); }
+
+  PROPBAG2* data() { return infos_.data(); }
+  const PROPBAG2& operator[](ULONG i) const { return infos_[i]; }
+
+  void FreeNames() {
+    for (PROPBAG2& info : infos_) {
+      CoTaskMemFree(info.pstrName);
+      info.pstrName = nullptr;
+    }
+  }
+
+ private:
+  std::vector<PROPBAG2> infos_;
+};
+
+class Variants {
+ public:
+  explicit Variants(ULONG count) : values_(count) {
+    for (VARIANT& value : values_) VariantInit(&value);
+  }
+  Variants(const Variants&) = delete;
+  Variants& operator=(const Variants&) = delete;
+  ~Variants() {
+    for (VARIANT& value : values_) VariantClear(&value);
+  }
+
+  VARIANT* data() { return values_.data(); }
+  const VARIANT& operator[](ULONG i) const { return values_[i]; }
+
+ private:
+  std::vector<VARIANT> values_;
+};
+
+class Bstr {
+ public:
+  Bstr() = default;
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(value_); }
+
+  BSTR* Receive() { return &value_; }
+  // Up to the first NUL; a null string is empty.
+  std::wstring Text() const { return value_ ? std::wstring(value_) : std::wstring(); }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+// The string a property delivered, or false when it is not a string at all.
+bool StringValue(const VARIANT& value, std::wstring& text) {
+  if (value.vt != VT_BSTR) return false;
+  text = value.bstrVal ? std::wstring(value.bstrVal) : std::wstring();
+  return true;
+}
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+bool IsSpace(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// Leading white space, an optional sign, then digits up to the first other character; no digits
+// give 0, and a value out of range saturates.
+std::int64_t ParseSigned64(const std::wstring& text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
+    negative = text[i] == L'-';
+    ++i;
+  }
+  const std::uint64_t limit = negative
+                                  ? std::uint64_t{1} << 63
+                                  : static_cast<std::uint64_t>(
+                                        std::numeric_limits<std::int64_t>::max());
+  std::uint64_t magnitude = 0;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    const unsigned digit = static_cast<unsigned>(text[i] - L'0');
+    if (magnitude > (limit - digit) / 10) {
+      magnitude = limit;
+      break;
+    }
+    magnitude = magnitude * 10 + digit;
+  }
+  if (!negative) return static_cast<std::int64_t>(magnitude);
+  return magnitude == (std::uint64_t{1} << 63) ? std::numeric_limits<std::int64_t>::min()
+                                               : -static_cast<std::int64_t>(magnitude);
+}
+
+// A timestamp in seconds since 1970 (UTC): positive gives date and time, negative the date alone,
+// and the year comes with either. Zero, or a time the C runtime cannot convert, gives nothing.
+void StoreDateAndYear(const std::wstring& value, MetadataRecord& record) {
+  const std::int64_t timestamp = ParseSigned64(value);
+  if (timestamp == 0) return;
+  const bool withTime = timestamp > 0;
+  // The most negative value has no positive counterpart; it stays negative and fails below.
+  const __time64_t magnitude = timestamp == std::numeric_limits<std::int64_t>::min()
+                                   ? timestamp
+                                   : (timestamp < 0 ? -timestamp : timestamp);
+
+  struct tm local {};
+  if (_localtime64_s(&local, &magnitude) != 0) return;
+
+  SYSTEMTIME time{};
+  time.wYear = static_cast<WORD>(local.tm_year + 1900);
+  time.wMonth = static_cast<WORD>(local.tm_mon + 1);
+  time.wDayOfWeek = static_cast<WORD>(local.tm_wday);
+  time.wDay = static_cast<WORD>(local.tm_mday);
+  time.wHour = static_cast<WORD>(local.tm_hour);
+  time.wMinute = static_cast<WORD>(local.tm_min);
+  time.wSecond = static_cast<WORD>(local.tm_sec);
+  time.wMilliseconds = 0;
+
+  wchar_t buffer[kFormatBufferSize] = {};
+  std::wstring text;
+  if (GetDateFormatW(LOCALE_USER_DEFAULT, DATE_LONGDATE, &time, nullptr, buffer,
+                     kFormatBufferSize) != 0) {
+    text = buffer;
+  }
+  if (withTime &&
+      GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &time, nullptr, buffer, kFormatBufferSize) != 0) {
+    if (!text.empty()) text += L' ';
+    text += buffer;
+  }
+  if (!text.empty()) record["date"] = WideToUtf8(text);
+  record["year"] = DecimalString(local.tm_year + 1900);
+}
+
+void ReadMediaContent(IBaseFilter* filter, MetadataRecord& record) {
+  if (!filter) return;
+  ComPtr<IAMMediaContent> content;
+  if (FAILED(filter->QueryInterface(kIidMediaContent,
+                                    reinterpret_cast<void**>(content.GetAddressOf())))) {
+    return;
+  }
+  {
+    Bstr title;
+    if (SUCCEEDED(content->get_Title(title.Receive()))) record["title"] = WideToUtf8(title.Text());
+  }
+  Bstr description;
+  if (SUCCEEDED(content->get_Description(description.Receive()))) {
+    record["description"] = WideToUtf8(description.Text());
+  }
+}
+
+}  // namespace
+
+bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record) {
+  if (!filter) return false;
+  ComPtr<IPropertyBag2> bag;
+  if (FAILED(filter->QueryInterface(IID_IPropertyBag2,
+                                    reinterpret_cast<void**>(bag.GetAddressOf())))) {
+    return false;
+  }
+
+  ULONG count = 0;
+  if (FAILED(bag->CountProperties(&count)) || count == 0) return false;
+
+  PropertyInfos infos(count);
+  ULONG returned = 0;
+  if (FAILED(bag->GetPropertyInfo(0, count, infos.data(), &returned)) || returned == 0) {
+    return false;
+  }
+  // A bag that claims more than it was asked for has not filled the rest.
+  if (returned > count) returned = count;
+
+  Variants values(returned);
+  std::vector<HRESULT> results(returned, S_OK);
+  const HRESULT read = bag->Read(returned, infos.data(), nullptr, values.data(), results.data());
+
+  std::vector<std::wstring> names;
+  names.reserve(returned);
+  for (ULONG i = 0; i < returned; ++i) {
+    names.push_back(infos[i].pstrName ? std::wstring(infos[i].pstrName) : std::wstring());
+  }
+  infos.FreeNames();
+  if (FAILED(read)) return false;
+
+  ULONG readCount = 0;
+  for (ULONG i = 0; i < returned; ++i) {
+    if (FAILED(results[i])) continue;
+    ++readCount;
+    const DWORD hint = infos[i].dwHint;
+    std::wstring value;
+    if (hint == kHintText || hint == kHintTextToo) {
+      if (StringValue(values[i], value)) record[WideToUtf8(names[i])] = WideToUtf8(value);
+    } else if (hint == kHintNumber && names[i] == L"date") {
+      if (StringValue(values[i], value)) StoreDateAndYear(value, record);
+    }
+  }
+  return readCount != 0;
+}
+
+void ReadFilterMetadata(ComPtr<IBaseFilter> filter, MetadataRecord& record) {
+  // Whatever happens below, the reference is gone when this returns, not when the caller's
+  // argument is destroyed.
+  struct Consumed {
+    ComPtr<IBaseFilter>& filter;
+    ~Consumed() { filter.Reset(); }
+  } consumed{filter};
+
+  if (!ReadPropertyBagMetadata(filter.Get(), record)) ReadMediaContent(filter.Get(), record);
+}
+
+}  // namespace kavo
