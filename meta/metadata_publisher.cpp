@@ -1,7 +1,7 @@
 #include "meta/metadata_publisher.h"
 
 #include <cstring>
-#include <new>
+#include <exception>
 
 #include "host/core_functions.h"
 #include "meta/metadata_reader.h"
@@ -41,7 +41,7 @@ void PublishMetadata(const host::HostAbi& abi, void* input, ComPtr<IBaseFilter> 
   void* const item = host::InputGetItem(input);
   if (!item) return;
 
-  // Out of memory only loses what is not yet published; the open goes on.
+  // Running out of memory only loses what is not yet published; the open goes on.
   try {
     MetadataRecord record;
     ReadFilterMetadata(filter, record);
@@ -54,7 +54,7 @@ void PublishMetadata(const host::HostAbi& abi, void* input, ComPtr<IBaseFilter> 
         host::MetaAddExtra(meta, key.c_str(), value.c_str());
       }
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
   }
 }
 
