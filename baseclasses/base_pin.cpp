@@ -177,7 +177,10 @@ HRESULT CBasePin::CheckConnect(IPin* pin) {
   return direction == direction_ ? VFW_E_INVALID_DIRECTION : S_OK;
 }
 
-HRESULT CBasePin::SetMediaType(const AM_MEDIA_TYPE* type) { return mediaType_.Set(*type); }
+HRESULT CBasePin::SetMediaType(const AM_MEDIA_TYPE* type) {
+  CAutoLock lock(lock_);
+  return mediaType_.Set(*type);
+}
 
 HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
 

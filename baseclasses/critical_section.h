@@ -15,6 +15,11 @@ class CCritSec {
 
   void Lock() { EnterCriticalSection(&section_); }
   void Unlock() { LeaveCriticalSection(&section_); }
+  // For checks of the lock discipline: whether the calling thread holds the section.
+  bool OwnedByCurrentThread() const {
+    const auto self = static_cast<ULONG_PTR>(GetCurrentThreadId());
+    return section_.OwningThread == reinterpret_cast<HANDLE>(self);
+  }
 
  private:
   CRITICAL_SECTION section_;

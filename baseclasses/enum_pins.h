@@ -1,5 +1,6 @@
-// Walks the pins of a filter, keeping the filter alive. Thread rule: like every COM enumerator, one
-// thread at a time; a change in the filter's pins (its pin version) puts it out of sync until Reset.
+// Walks the pins of a filter, keeping the filter alive. Thread rule: like every COM enumerator,
+// one thread at a time; a change in the filter's pins (its pin version) puts it out of sync until
+// Reset.
 #pragma once
 
 #include <dshow.h>

@@ -14,7 +14,9 @@ HRESULT CUnknown::NonDelegatingQueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
-ULONG CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+ULONG CUnknown::NonDelegatingAddRef() {
+  return static_cast<ULONG>(InterlockedIncrement(&refCount_));
+}
 
 ULONG CUnknown::NonDelegatingRelease() {
   const LONG count = InterlockedDecrement(&refCount_);

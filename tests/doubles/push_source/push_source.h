@@ -17,8 +17,10 @@
 namespace kavo::test {
 
 struct PushPinType {
+  PushPinType(const GUID& major, const GUID& sub = GUID_NULL) : majorType(major), subType(sub) {}
+
   GUID majorType;
-  GUID subType = GUID_NULL;
+  GUID subType;
   GUID formatType = GUID_NULL;
   std::vector<BYTE> format;
 };
