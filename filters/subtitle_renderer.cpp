@@ -1,0 +1,122 @@
+#include "filters/subtitle_renderer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+
+#include "meta/text.h"
+
+namespace kavo {
+
+namespace {
+
+constexpr int kWriteAttempts = 3;
+constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
+const wchar_t kFilePrefix[] = L"durud_subs";
+
+// A separator in a track name would lead the file out of the temporary folder.
+std::wstring FileSuffix(std::wstring name) {
+  std::replace(name.begin(), name.end(), L'\\', L'_');
+  std::replace(name.begin(), name.end(), L'/', L'_');
+  if (!name.empty()) name += L".";
+  return name + L"srt";
+}
+
+}  // namespace
+
+CSubtitleRenderer::CSubtitleRenderer(HRESULT* result, const std::wstring& trackName)
+    : CBaseRenderer(CLSID_SubtitleRenderer, nullptr, result), fileSuffix(FileSuffix(trackName)) {}
+
+CSubtitleRenderer::~CSubtitleRenderer() = default;
+
+HRESULT CSubtitleRenderer::NonDelegatingQueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_ISubtitleRenderer) return GetInterface(static_cast<ISubtitleRenderer*>(this), out);
+  return CBaseRenderer::NonDelegatingQueryInterface(iid, out);
+}
+
+STDMETHODIMP CSubtitleRenderer::GetFilePath(BSTR* path) {
+  if (!path) return E_POINTER;
+  *path = nullptr;
+  boost::shared_ptr<AvTempPath> file;
+  {
+    ds::CAutoLock lock(&fileLock_);
+    file = currentFile;
+  }
+  if (!file) return VFW_E_NOT_FOUND;
+  BSTR copy = SysAllocStringLen(file->path.data(), static_cast<UINT>(file->path.size()));
+  if (!copy) return E_OUTOFMEMORY;
+  try {
+    KeepTempPath(file);
+  } catch (const std::exception&) {
+    SysFreeString(copy);
+    return E_OUTOFMEMORY;
+  }
+  *path = copy;
+  return S_OK;
+}
+
+HRESULT CSubtitleRenderer::CheckMediaType(const AM_MEDIA_TYPE*) { return S_OK; }
+
+HRESULT CSubtitleRenderer::DoRenderSample(IMediaSample* sample) {
+  if (!sample) return E_POINTER;
+  const long length = sample->GetActualDataLength();
+  if (length <= 0) return S_OK;
+  BYTE* data = nullptr;
+  HRESULT hr = sample->GetPointer(&data);
+  if (FAILED(hr)) return hr;
+  try {
+    const std::string bytes(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    // A success other than S_OK (no stop time, say) still comes with a usable stop value.
+    hr = sample->GetTime(&start, &stop);
+    if (FAILED(hr)) return hr;
+    // Negative times are kept as they are: the writer decides how to show them.
+    const std::int64_t startMs = start / kUnitsPerMillisecond;
+    cues.push_back(SrtCue{startMs, stop / kUnitsPerMillisecond - startMs, Utf8ToWide(bytes)});
+  } catch (const std::exception&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CSubtitleRenderer::EndOfStream() {
+  WriteCueFile();
+  return CBaseRenderer::EndOfStream();
+}
+
+std::vector<SrtCue> CSubtitleRenderer::Cues() {
+  ds::CAutoLock lock(&rendererLock_);
+  return cues;
+}
+
+// Runs under the renderer's locks on the streaming thread; fileLock_ is taken only for the swap,
+// so GetFilePath never waits for the disk.
+void CSubtitleRenderer::WriteCueFile() {
+  try {
+    std::vector<SrtCue> sorted = cues;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const SrtCue& a, const SrtCue& b) { return a.start_ms < b.start_ms; });
+    const std::wstring text = BuildSrtText(sorted);
+    if (text.empty()) return;
+    const std::string bytes = WideToUtf8(text);
+    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+      const std::wstring path = MakeUniqueTempPath(fileSuffix, kFilePrefix);
+      boost::shared_ptr<AvTempPath> file(new AvTempPath(path));
+      file->deleteAtReboot = false;
+      // A failed write releases file at once, which removes whatever was created.
+      if (!WriteWholeFile(bytes, file->path)) continue;
+      {
+        ds::CAutoLock lock(&fileLock_);
+        currentFile.swap(file);
+      }
+      // file now holds the previous one: gone from disk here unless it was handed out.
+      return;
+    }
+  } catch (const std::exception&) {
+    // Out of memory: this end of stream leaves the previous file, if any, in place.
+  }
+}
+
+}  // namespace kavo
