@@ -61,6 +61,7 @@ HRESULT CRendererInputPin::Active() { return renderer_->Active(); }
 
 HRESULT CRendererInputPin::Inactive() {
   runTimeError_ = false;
+  flushing_ = false;
   if (allocator_.Get()) {
     const HRESULT hr = allocator_->Decommit();
     if (FAILED(hr)) return hr;
