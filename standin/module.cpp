@@ -19,6 +19,7 @@ namespace {
 std::atomic<long> serverLocks{0};
 
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}";
+const wchar_t kServerUnderRoot[] = L"CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}\\InprocServer32";
 
 // One factory for the process; its references lock the server like LockServer does.
 class ClassFactory final : public IClassFactory {
@@ -65,10 +66,9 @@ HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   return HRESULT_FROM_WIN32(result);
 }
 
-HRESULT WriteRegistration() {
+HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
   HKEY classKey = nullptr;
-  LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                &classKey, nullptr);
+  LONG result = RegCreateKeyExW(root, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr);
   if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
   HRESULT written = SetString(classKey, nullptr, L"Kavo stand-in source filter");
   HKEY serverKey = nullptr;
@@ -77,11 +77,37 @@ HRESULT WriteRegistration() {
                              &serverKey, nullptr);
     written = HRESULT_FROM_WIN32(result);
   }
-  if (SUCCEEDED(written)) written = SetString(serverKey, nullptr, ThisModulePath());
+  if (SUCCEEDED(written)) written = SetString(serverKey, nullptr, path);
   if (SUCCEEDED(written)) written = SetString(serverKey, L"ThreadingModel", L"Both");
   if (serverKey) RegCloseKey(serverKey);
   RegCloseKey(classKey);
   return written;
+}
+
+// Whether COM's view of the classes (HKEY_CLASSES_ROOT) finds this DLL for the class.
+bool VisibleToCom(const std::wstring& path) {
+  wchar_t registered[MAX_PATH * 4] = {};
+  DWORD size = sizeof registered;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, kServerUnderRoot, nullptr, RRF_RT_REG_SZ, nullptr, registered, &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  return lstrcmpiW(registered, path.c_str()) == 0;
+}
+
+HRESULT Register() {
+  const std::wstring path = ThisModulePath();
+  if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
+  const HRESULT written = WriteRegistration(HKEY_CURRENT_USER, path);
+  if (FAILED(written)) return written;
+  // Windows merges the user's classes into HKEY_CLASSES_ROOT; Wine (8.0) maps that key to the
+  // machine's classes alone, so there the class needs the machine-wide entry as well.
+  if (VisibleToCom(path)) return S_OK;
+  return WriteRegistration(HKEY_LOCAL_MACHINE, path);
+}
+
+HRESULT Unregister(HKEY root) {
+  const LONG result = RegDeleteTreeW(root, kClassKey);
+  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(result);
 }
 
 }  // namespace
@@ -119,15 +145,22 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {
   try {
-    return kavo::standin::WriteRegistration();
+    return kavo::standin::Register();
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
 }
 
+// Removes the user's entry, and the machine-wide one if it names this DLL.
 HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  const LONG result = RegDeleteTreeW(HKEY_CURRENT_USER, kavo::standin::kClassKey);
-  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(result);
+  const HRESULT user = kavo::standin::Unregister(HKEY_CURRENT_USER);
+  if (FAILED(user)) return user;
+  try {
+    if (!kavo::standin::VisibleToCom(kavo::standin::ThisModulePath())) return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return kavo::standin::Unregister(HKEY_LOCAL_MACHINE);
 }
 
 }  // extern "C"

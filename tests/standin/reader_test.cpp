@@ -1,0 +1,160 @@
+// IAsyncReader on the Container and Audio pins: lengths, SyncRead's three outcomes, concurrent
+// readers, the request queue and the reader faults.
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "standin_fixture.h"
+
+namespace kavo::test {
+namespace {
+
+class StandInReader : public StandInTest {
+ protected:
+  const std::string container_ = PatternBytes(100000, 11);
+  const std::string audio_ = PatternBytes(7777, 12);
+};
+
+TEST_F(StandInReader, LengthIsTheFileSizeAndTheAvailableLengthIsOptional) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("len").Container(container_).Audio(audio_));
+  ASSERT_TRUE(filter);
+  LONGLONG total = 0;
+  LONGLONG available = 0;
+  EXPECT_EQ(ReaderOf(filter.Get(), 0)->Length(&total, &available), S_OK);
+  EXPECT_EQ(total, 100000);
+  EXPECT_EQ(available, 100000);
+  total = 0;
+  EXPECT_EQ(ReaderOf(filter.Get(), 1)->Length(&total, nullptr), S_OK);
+  EXPECT_EQ(total, 7777);
+}
+
+TEST_F(StandInReader, SyncReadIsOkWhenEverythingCameAndFalsePastTheEnd) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("sync").Container(container_));
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+  HRESULT result = E_FAIL;
+  EXPECT_EQ(Read(reader.Get(), 0, 4096, &result), container_.substr(0, 4096));
+  EXPECT_EQ(result, S_OK);
+  EXPECT_EQ(Read(reader.Get(), 99000, 1000, &result), container_.substr(99000));
+  EXPECT_EQ(result, S_OK) << "a read that ends exactly at the end is complete";
+
+  std::string past(3000, '\x5A');
+  EXPECT_EQ(reader->SyncRead(98000, 3000, reinterpret_cast<BYTE*>(&past[0])), S_FALSE);
+  EXPECT_EQ(past.substr(0, 2000), container_.substr(98000));
+  EXPECT_EQ(past.substr(2000), std::string(1000, '\x5A')) << "nothing is written past the data";
+
+  EXPECT_EQ(reader->SyncRead(100000, 10, reinterpret_cast<BYTE*>(&past[0])), S_FALSE);
+  EXPECT_EQ(reader->SyncRead(1LL << 40, 10, reinterpret_cast<BYTE*>(&past[0])), S_FALSE);
+  EXPECT_EQ(reader->SyncRead(5, 0, reinterpret_cast<BYTE*>(&past[0])), S_OK);
+  EXPECT_TRUE(FAILED(reader->SyncRead(-1, 10, reinterpret_cast<BYTE*>(&past[0]))));
+  EXPECT_TRUE(FAILED(reader->SyncRead(0, -10, reinterpret_cast<BYTE*>(&past[0]))));
+  EXPECT_TRUE(FAILED(reader->SyncRead(0, 10, nullptr)));
+}
+
+TEST_F(StandInReader, AnEmptyFileReadsAsEmpty) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("empty").Container(""));
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+  LONGLONG total = -1;
+  EXPECT_EQ(reader->Length(&total, nullptr), S_OK);
+  EXPECT_EQ(total, 0);
+  HRESULT result = S_OK;
+  Read(reader.Get(), 0, 1, &result);
+  EXPECT_EQ(result, S_FALSE);
+}
+
+// The main and the slave access read their pins from different host threads without any lock.
+TEST_F(StandInReader, ConcurrentReadersOnBothPinsGetExactBytes) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("busy").Container(container_).Audio(audio_));
+  ASSERT_TRUE(filter);
+  IAsyncReader* readers[2] = {ReaderOf(filter.Get(), 0).Detach(), ReaderOf(filter.Get(), 1).Detach()};
+  const std::string* sources[2] = {&container_, &audio_};
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 random(t);
+      const int which = t % 2;
+      const std::string& expected = *sources[which];
+      for (int i = 0; i < 400; ++i) {
+        const LONGLONG position = random() % (expected.size() + 100);
+        const LONG length = static_cast<LONG>(random() % 5000);
+        HRESULT result = E_FAIL;
+        const std::string bytes = Read(readers[which], position, length, &result);
+        const size_t from = std::min<size_t>(position, expected.size());
+        const std::string wanted = expected.substr(from, length);
+        const bool complete = wanted.size() == static_cast<size_t>(length);
+        if (result != (complete ? S_OK : S_FALSE) || bytes.substr(0, wanted.size()) != wanted) ++mismatches;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, 0);
+  readers[0]->Release();
+  readers[1]->Release();
+}
+
+TEST_F(StandInReader, InjectedReadFaults) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("readfaults")
+                                          .Container(container_)
+                                          .Audio(audio_)
+                                          .Fault("syncread_fail_at Container = 5000")
+                                          .Fault("syncread_short_at Audio = 1000")
+                                          .Fault("length_fails Audio"));
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> main = ReaderOf(filter.Get(), 0);
+  HRESULT result = S_OK;
+  EXPECT_EQ(Read(main.Get(), 0, 5000, &result), container_.substr(0, 5000));
+  EXPECT_EQ(result, S_OK);
+  Read(main.Get(), 4999, 2, &result);
+  EXPECT_EQ(result, E_FAIL);
+  Read(main.Get(), 5001, 100, &result);
+  EXPECT_EQ(result, S_OK);
+
+  const ComPtr<IAsyncReader> audio = ReaderOf(filter.Get(), 1);
+  EXPECT_EQ(Read(audio.Get(), 900, 200, &result).substr(0, 100), audio_.substr(900, 100));
+  EXPECT_EQ(result, S_FALSE);
+  LONGLONG total = 42;
+  EXPECT_TRUE(FAILED(audio->Length(&total, nullptr)));
+  EXPECT_EQ(total, 42) << "a failing Length writes nothing";
+  EXPECT_EQ(main->Length(&total, nullptr), S_OK);
+}
+
+TEST_F(StandInReader, QueuedRequestsComeBackFilledThroughWaitForNext) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("queue").Container(container_));
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+  ALLOCATOR_PROPERTIES wanted = {2, 4096, 1, 0};
+  ComPtr<IMemAllocator> allocator;
+  ASSERT_EQ(reader->RequestAllocator(nullptr, &wanted, &allocator), S_OK);
+  ASSERT_EQ(allocator->Commit(), S_OK);
+
+  ComPtr<IMediaSample> sample;
+  ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+  REFERENCE_TIME start = 10 * 10000000LL;
+  REFERENCE_TIME stop = 60 * 10000000LL;
+  sample->SetTime(&start, &stop);
+  EXPECT_EQ(reader->Request(sample.Get(), 77), S_OK);
+  IMediaSample* done = nullptr;
+  DWORD_PTR user = 0;
+  EXPECT_EQ(reader->WaitForNext(1000, &done, &user), S_OK);
+  ASSERT_EQ(done, sample.Get());
+  EXPECT_EQ(user, 77u);
+  BYTE* data = nullptr;
+  done->GetPointer(&data);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), done->GetActualDataLength()), container_.substr(10, 50));
+  done->Release();
+
+  EXPECT_EQ(reader->SyncReadAligned(sample.Get()), S_OK);
+  EXPECT_EQ(reader->WaitForNext(0, &done, &user), VFW_E_TIMEOUT);
+  EXPECT_EQ(done, nullptr);
+  EXPECT_EQ(reader->BeginFlush(), S_OK);
+  EXPECT_EQ(reader->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
+  EXPECT_EQ(reader->Request(sample.Get(), 1), VFW_E_WRONG_STATE);
+  EXPECT_EQ(reader->EndFlush(), S_OK);
+  sample.Reset();
+  allocator->Decommit();
+}
+
+}  // namespace
+}  // namespace kavo::test
