@@ -68,7 +68,6 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
 
   bool IsActive();
   bool IsStopped();
-  CCritSec* FilterLock() const { return lock_; }
 
  protected:
   FILTER_STATE state_ = State_Stopped;

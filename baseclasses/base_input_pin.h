@@ -1,6 +1,6 @@
-// An input pin that takes pushed samples through IMemInputPin. Thread rule: connection and
-// allocator methods take the filter lock; Receive and the flush calls run on the upstream
-// streaming thread and take no lock here, so a derived pin that keeps state takes its own.
+// An input pin that takes pushed samples through IMemInputPin. Thread rule: connection, allocator
+// and flush methods take the filter lock; Receive runs on the upstream streaming thread and takes
+// it only to read the pin's state, so a derived pin that keeps state while receiving locks itself.
 #pragma once
 
 #include <dshow.h>

@@ -71,7 +71,6 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   bool IsConnected();
   const std::wstring& Name() const { return name_; }
   bool IsStopped();
-  CBaseFilter* Filter() const { return filter_; }
 
  protected:
   // Drops the connection without the stopped-state check; S_FALSE when there was none.
