@@ -78,7 +78,8 @@ std::vector<std::pair<View, View>> Parameters(View text) {
     const size_t amp = text.find(L'&');
     const View item = text.substr(0, amp);
     const size_t equals = item.find(L'=');
-    if (equals != View::npos) parameters.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+    if (equals != View::npos)
+      parameters.emplace_back(item.substr(0, equals), item.substr(equals + 1));
     if (amp == View::npos) break;
     text.remove_prefix(amp + 1);
   }
@@ -93,7 +94,8 @@ std::optional<View> FirstParameter(View query, View name) {
 }
 
 bool IsWatchHost(View host) {
-  for (View known : {View(L"video.example"), View(L"www.video.example"), View(L"m.video.example")}) {
+  for (View known :
+       {View(L"video.example"), View(L"www.video.example"), View(L"m.video.example")}) {
     if (EqualsIgnoringCase(host, known)) return true;
   }
   return false;

@@ -79,14 +79,16 @@ STDMETHODIMP AsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {
   return S_OK;
 }
 
-STDMETHODIMP AsyncFileReader::RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* properties,
-                                         IMemAllocator** actual) {
+STDMETHODIMP AsyncFileReader::RequestAllocator(IMemAllocator* preferred,
+                                               ALLOCATOR_PROPERTIES* properties,
+                                               IMemAllocator** actual) {
   if (!properties || !actual) return E_POINTER;
   *actual = nullptr;
   ComPtr<IMemAllocator> allocator(preferred);
   if (!allocator) {
-    const HRESULT created = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IMemAllocator, reinterpret_cast<void**>(allocator.GetAddressOf()));
+    const HRESULT created =
+        CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                         reinterpret_cast<void**>(allocator.GetAddressOf()));
     if (FAILED(created)) return created;
   }
   ALLOCATOR_PROPERTIES wanted = *properties;

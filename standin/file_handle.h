@@ -9,7 +9,9 @@ class FileHandle {
  public:
   FileHandle() = default;
   explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
   FileHandle& operator=(FileHandle&& other) noexcept {
     if (this != &other) {
       Close();

@@ -87,9 +87,11 @@ bool MediaType::Fits(const AM_MEDIA_TYPE* partial) const {
   auto part = [](const GUID& wanted, const GUID& ours) {
     return IsEqualGUID(wanted, GUID_NULL) || IsEqualGUID(wanted, ours);
   };
-  if (!part(partial->majortype, type_.majortype) || !part(partial->subtype, type_.subtype)) return false;
+  if (!part(partial->majortype, type_.majortype) || !part(partial->subtype, type_.subtype))
+    return false;
   if (IsEqualGUID(partial->formattype, GUID_NULL)) return true;
-  if (!IsEqualGUID(partial->formattype, type_.formattype) || partial->cbFormat != type_.cbFormat) return false;
+  if (!IsEqualGUID(partial->formattype, type_.formattype) || partial->cbFormat != type_.cbFormat)
+    return false;
   return type_.cbFormat == 0 || std::memcmp(partial->pbFormat, type_.pbFormat, type_.cbFormat) == 0;
 }
 

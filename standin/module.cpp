@@ -61,14 +61,16 @@ class ClassFactory final : public IClassFactory {
 ClassFactory factory;
 
 HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-  const LONG result = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  const LONG result =
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   return HRESULT_FROM_WIN32(result);
 }
 
 HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
   HKEY classKey = nullptr;
-  LONG result = RegCreateKeyExW(root, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr);
+  LONG result =
+      RegCreateKeyExW(root, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr);
   if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
   HRESULT written = SetString(classKey, nullptr, L"Kavo stand-in source filter");
   HKEY serverKey = nullptr;
@@ -88,7 +90,8 @@ HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
 bool VisibleToCom(const std::wstring& path) {
   wchar_t registered[MAX_PATH * 4] = {};
   DWORD size = sizeof registered;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, kServerUnderRoot, nullptr, RRF_RT_REG_SZ, nullptr, registered, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CLASSES_ROOT, kServerUnderRoot, nullptr, RRF_RT_REG_SZ, nullptr, registered,
+                   &size) != ERROR_SUCCESS) {
     return false;
   }
   return lstrcmpiW(registered, path.c_str()) == 0;
@@ -107,15 +110,17 @@ HRESULT Register() {
 
 HRESULT Unregister(HKEY root) {
   const LONG result = RegDeleteTreeW(root, kClassKey);
-  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(result);
+  return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK
+                                                                   : HRESULT_FROM_WIN32(result);
 }
 
 }  // namespace
 
 std::wstring ThisModulePath() {
   HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ThisModulePath), &module);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&ThisModulePath), &module);
   std::wstring path(MAX_PATH, L'\0');
   while (true) {
     const DWORD length = GetModuleFileNameW(module, &path[0], static_cast<DWORD>(path.size()));

@@ -9,10 +9,14 @@ namespace {
 
 VARTYPE TypeOf(const BagProperty& property) {
   switch (property.kind) {
-    case ValueKind::Int32: return VT_I4;
-    case ValueKind::Int64: return VT_I8;
-    case ValueKind::Empty: return VT_EMPTY;
-    default: return VT_BSTR;
+    case ValueKind::Int32:
+      return VT_I4;
+    case ValueKind::Int64:
+      return VT_I8;
+    case ValueKind::Empty:
+      return VT_EMPTY;
+    default:
+      return VT_BSTR;
   }
 }
 

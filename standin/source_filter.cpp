@@ -229,8 +229,9 @@ HRESULT SourceFilter::BuildPins(const Video& video) {
     pins.push_back(std::move(pin));
   }
   for (size_t i = 0; i < video.tracks.size(); ++i) {
-    auto subtitle = std::make_unique<SubtitlePin>(*this, L"Subtitle " + std::to_wstring(i + 1),
-                                                  video.tracks[i], video.tracks[i].extraType || faults.extraSubtitleType);
+    auto subtitle =
+        std::make_unique<SubtitlePin>(*this, L"Subtitle " + std::to_wstring(i + 1), video.tracks[i],
+                                      video.tracks[i].extraType || faults.extraSubtitleType);
     subtitles.push_back(subtitle.get());
     pins.push_back(std::move(subtitle));
   }
@@ -371,7 +372,9 @@ STDMETHODIMP SourceFilter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
   return E_NOTIMPL;
 }
 
-STDMETHODIMP SourceFilter::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+STDMETHODIMP SourceFilter::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+  return E_NOTIMPL;
+}
 
 STDMETHODIMP SourceFilter::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                                   UINT*) {

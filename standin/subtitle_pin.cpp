@@ -50,7 +50,8 @@ HRESULT SubtitlePin::SetUpAllocator(IMemInputPin* input, IMemAllocator* allocato
 
 HRESULT SubtitlePin::CompleteConnect(IPin* peer) {
   ComPtr<IMemInputPin> input;
-  const HRESULT queried = peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(input.GetAddressOf()));
+  const HRESULT queried =
+      peer->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(input.GetAddressOf()));
   if (FAILED(queried)) return VFW_E_NO_TRANSPORT;
   // The input pin's own allocator first, as push sources do; ours when it has none or refuses.
   ComPtr<IMemAllocator> allocator;
@@ -58,8 +59,9 @@ HRESULT SubtitlePin::CompleteConnect(IPin* peer) {
   if (SUCCEEDED(result)) result = SetUpAllocator(input.Get(), allocator.Get());
   if (FAILED(result)) {
     allocator.Reset();
-    result = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                              reinterpret_cast<void**>(allocator.GetAddressOf()));
+    result =
+        CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                         reinterpret_cast<void**>(allocator.GetAddressOf()));
     if (FAILED(result)) return result;
     result = SetUpAllocator(input.Get(), allocator.Get());
     if (FAILED(result)) return result;
@@ -116,14 +118,16 @@ bool SubtitlePin::StopRequested() {
   return stopRequested_;
 }
 
-void SubtitlePin::Stream(ComPtr<IPin> peer, ComPtr<IMemInputPin> input, ComPtr<IMemAllocator> allocator) {
+void SubtitlePin::Stream(ComPtr<IPin> peer, ComPtr<IMemInputPin> input,
+                         ComPtr<IMemAllocator> allocator) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   peer->NewSegment(0, MAXLONGLONG, 1.0);
   bool delivered = true;
   bool first = true;
   for (const Cue& cue : track_.cues) {
     ComPtr<IMediaSample> sample;
-    if (StopRequested() || FAILED(allocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0))) {
+    if (StopRequested() ||
+        FAILED(allocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0))) {
       delivered = false;
       break;
     }

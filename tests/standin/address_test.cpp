@@ -20,7 +20,8 @@ class StandInAddresses : public StandInTest {
   std::wstring Normalize(const wchar_t* address) {
     BSTR normalized = reinterpret_cast<BSTR>(1);
     const HRESULT result = control_->NormalizeAddress(address, 0, &normalized);
-    std::wstring text = result == S_OK && normalized ? std::wstring(normalized, SysStringLen(normalized))
+    std::wstring text = result == S_OK && normalized
+                            ? std::wstring(normalized, SysStringLen(normalized))
                         : result == S_FALSE && !normalized ? L"<declined>"
                                                            : L"<broken contract>";
     SysFreeString(result == S_OK ? normalized : nullptr);
@@ -49,15 +50,18 @@ TEST_F(StandInAddresses, WatchPagesNormaliseWhateverTheSchemeHostAndParameterOrd
 
 TEST_F(StandInAddresses, TheSlaveMarkerLeadsBackToTheSameAddress) {
   EXPECT_EQ(Normalize((kCanonical + L"&vlc_slave=1").c_str()), kCanonical);
-  EXPECT_EQ(Normalize((L"yshttps://" + kCanonical.substr(8) + L"&vlc_slave=1").c_str()), kCanonical);
+  EXPECT_EQ(Normalize((L"yshttps://" + kCanonical.substr(8) + L"&vlc_slave=1").c_str()),
+            kCanonical);
   EXPECT_EQ(Normalize(kCanonical.c_str()), kCanonical) << "normalising is idempotent";
 }
 
 TEST_F(StandInAddresses, IdsKeepTheirCaseAndTheirFullCharacterSet) {
   EXPECT_EQ(Normalize(L"video.example/watch?v=a"), L"https://video.example/watch?v=a");
-  EXPECT_EQ(Normalize(L"video.example/watch?v=AZaz09_-"), L"https://video.example/watch?v=AZaz09_-");
+  EXPECT_EQ(Normalize(L"video.example/watch?v=AZaz09_-"),
+            L"https://video.example/watch?v=AZaz09_-");
   const std::wstring longest(64, L'x');
-  EXPECT_EQ(Normalize((L"video.example/watch?v=" + longest).c_str()), L"https://video.example/watch?v=" + longest);
+  EXPECT_EQ(Normalize((L"video.example/watch?v=" + longest).c_str()),
+            L"https://video.example/watch?v=" + longest);
 }
 
 TEST_F(StandInAddresses, EverythingElseIsDeclined) {

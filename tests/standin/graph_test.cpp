@@ -6,7 +6,8 @@
 namespace kavo::test {
 namespace {
 
-const GUID kMediaTypeSubtitle = {0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
+const GUID kMediaTypeSubtitle = {
+    0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
 
 struct Expected {
   std::int64_t startMs;
@@ -25,12 +26,14 @@ class StandInGraph : public StandInTest {
   }
 
   // A sink in the graph, connected to the source's output pin of that index.
-  TestSink* Attach(IFilterGraph2* graph, IBaseFilter* source, int outputIndex, TestSink::Options options,
-                   HRESULT* connected = nullptr) {
+  TestSink* Attach(IFilterGraph2* graph, IBaseFilter* source, int outputIndex,
+                   TestSink::Options options, HRESULT* connected = nullptr) {
     auto* sink = new TestSink(options);
     ComPtr<IBaseFilter> holder(sink);
-    EXPECT_TRUE(SUCCEEDED(graph->AddFilter(sink, L"Sink")));  // VFW_S_DUPLICATE_NAME from the second on
-    const HRESULT result = graph->ConnectDirect(PinOf(source, PINDIR_OUTPUT, outputIndex).Get(), sink->InputPin(), nullptr);
+    EXPECT_TRUE(
+        SUCCEEDED(graph->AddFilter(sink, L"Sink")));  // VFW_S_DUPLICATE_NAME from the second on
+    const HRESULT result = graph->ConnectDirect(PinOf(source, PINDIR_OUTPUT, outputIndex).Get(),
+                                                sink->InputPin(), nullptr);
     if (connected) {
       *connected = result;
     } else {
@@ -53,12 +56,14 @@ class StandInGraph : public StandInTest {
 
 TEST_F(StandInGraph, TheContainerPinConnectsDirectlyToAStreamInputAndStaysReadable) {
   const std::string container = PatternBytes(50000, 3);
-  ComPtr<IBaseFilter> source = Loaded(CatalogVideo("connect").Container(container).Audio("audio bytes"));
+  ComPtr<IBaseFilter> source =
+      Loaded(CatalogVideo("connect").Container(container).Audio("audio bytes"));
   ASSERT_TRUE(source);
   ComPtr<IFilterGraph2> graph = NewGraph();
   ASSERT_EQ(graph->AddFilter(source.Get(), L"Source"), S_OK);
   TestSink* sink = Attach(graph.Get(), source.Get(), 0, {});
-  EXPECT_TRUE(sink->SawAsyncReader()) << "a pulling input pin finds the reader during the connection";
+  EXPECT_TRUE(sink->SawAsyncReader())
+      << "a pulling input pin finds the reader during the connection";
 
   const ComPtr<IPin> pin = PinOf(source.Get(), PINDIR_OUTPUT, 0);
   ComPtr<IPin> peer;
@@ -79,9 +84,11 @@ TEST_F(StandInGraph, TheContainerPinConnectsDirectlyToAStreamInputAndStaysReadab
   ASSERT_EQ(graph.As(&control), S_OK);
   ASSERT_TRUE(SUCCEEDED(control->Run()));
   HRESULT result = E_FAIL;
-  EXPECT_EQ(Read(ReaderOf(source.Get(), 0).Get(), 1234, 4000, &result), container.substr(1234, 4000));
+  EXPECT_EQ(Read(ReaderOf(source.Get(), 0).Get(), 1234, 4000, &result),
+            container.substr(1234, 4000));
   EXPECT_EQ(result, S_OK);
-  EXPECT_EQ(Read(ReaderOf(source.Get(), 1).Get(), 0, 11, &result), "audio bytes") << "the audio pin stays unconnected";
+  EXPECT_EQ(Read(ReaderOf(source.Get(), 1).Get(), 0, 11, &result), "audio bytes")
+      << "the audio pin stays unconnected";
   EXPECT_TRUE(SUCCEEDED(control->Stop()));
   EXPECT_EQ(Read(ReaderOf(source.Get(), 0).Get(), 0, 10, &result), container.substr(0, 10));
 }
@@ -102,19 +109,16 @@ TEST_F(StandInGraph, AContainerPinOfAnotherMajorTypeIsRefused) {
 // pausing; a renderer finishes only with its first sample. So the tracks must flow from the pause.
 TEST_F(StandInGraph, RunningTheGraphDeliversEveryCueThenEndOfStream) {
   const std::vector<Expected> english = {
-      {0, 1500, "Hello"},
-      {1000, 4000, "overlapping\nsecond line"},
-      {500, 700, "out of order"},
-      {5000, 5000, ""},
-      {6000, 7000, "bad \xFF\xFE utf-8 \xC3"},
-      {-250, 100, "before zero"},
+      {0, 1500, "Hello"}, {1000, 4000, "overlapping\nsecond line"}, {500, 700, "out of order"},
+      {5000, 5000, ""},   {6000, 7000, "bad \xFF\xFE utf-8 \xC3"},  {-250, 100, "before zero"},
   };
   CatalogTrack englishTrack("English", "en");
   for (const Expected& cue : english) englishTrack.Cue(cue.startMs, cue.stopMs, cue.text);
-  ComPtr<IBaseFilter> source = Loaded(CatalogVideo("subs")
-                                          .Track(englishTrack)
-                                          .Track(CatalogTrack("Empty", "xx"))
-                                          .Track(CatalogTrack("French", "fr").Cue(100, 200, "Bonjour \xC3\xA0 tous")));
+  ComPtr<IBaseFilter> source =
+      Loaded(CatalogVideo("subs")
+                 .Track(englishTrack)
+                 .Track(CatalogTrack("Empty", "xx"))
+                 .Track(CatalogTrack("French", "fr").Cue(100, 200, "Bonjour \xC3\xA0 tous")));
   ASSERT_TRUE(source);
   ComPtr<IFilterGraph2> graph = NewGraph();
   ASSERT_EQ(graph->AddFilter(source.Get(), L"Source"), S_OK);
@@ -146,8 +150,8 @@ TEST_F(StandInGraph, RunningTheGraphDeliversEveryCueThenEndOfStream) {
 }
 
 TEST_F(StandInGraph, ATrackThatNeverEndsStaysOpenUntilTheStop) {
-  ComPtr<IBaseFilter> source =
-      Loaded(CatalogVideo("open").Track(CatalogTrack("Live").Cue(0, 10, "one").Cue(10, 20, "two").NeverEnds()));
+  ComPtr<IBaseFilter> source = Loaded(CatalogVideo("open").Track(
+      CatalogTrack("Live").Cue(0, 10, "one").Cue(10, 20, "two").NeverEnds()));
   ASSERT_TRUE(source);
   ComPtr<IFilterGraph2> graph = NewGraph();
   ASSERT_EQ(graph->AddFilter(source.Get(), L"Source"), S_OK);
@@ -188,7 +192,8 @@ TEST_F(StandInGraph, StopReleasesAStreamWaitingForABuffer) {
 }
 
 TEST_F(StandInGraph, PinsConnectAndStreamWithoutAGraphManagerToo) {
-  ComPtr<IBaseFilter> source = Loaded(CatalogVideo("bare").Track(CatalogTrack("t").Cue(1, 2, "x").Cue(3, 4, "y")));
+  ComPtr<IBaseFilter> source =
+      Loaded(CatalogVideo("bare").Track(CatalogTrack("t").Cue(1, 2, "x").Cue(3, 4, "y")));
   ASSERT_TRUE(source);
   TestSink::Options subtitles;
   subtitles.acceptedMajor = kMediaTypeSubtitle;

@@ -15,7 +15,8 @@ const GUID kIidMediaContent = {0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0, 0, 0,
 std::wstring RegistryString(const wchar_t* key, const wchar_t* name) {
   wchar_t value[1024] = {};
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
     return L"<missing>";
   }
   return value;
@@ -28,7 +29,8 @@ bool Offers(IUnknown* object, REFIID riid) {
 
 HRESULT LoadAddress(IBaseFilter* filter, const std::wstring& address) {
   ComPtr<IFileSourceFilter> source;
-  const HRESULT queried = filter->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(source.GetAddressOf()));
+  const HRESULT queried = filter->QueryInterface(IID_IFileSourceFilter,
+                                                 reinterpret_cast<void**>(source.GetAddressOf()));
   if (FAILED(queried)) return queried;
   return source->Load(address.c_str(), nullptr);
 }
@@ -36,7 +38,8 @@ HRESULT LoadAddress(IBaseFilter* filter, const std::wstring& address) {
 using StandInLifecycle = StandInTest;
 
 TEST_F(StandInLifecycle, RegistersAnInProcessServerForThisUserWithThreadingModelBoth) {
-  const wchar_t* key = L"Software\\Classes\\CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}\\InprocServer32";
+  const wchar_t* key =
+      L"Software\\Classes\\CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}\\InprocServer32";
   const std::wstring path = RegistryString(key, nullptr);
   const std::wstring name = L"\\kavo_standin_source.dll";
   ASSERT_GT(path.size(), name.size());
@@ -85,8 +88,10 @@ TEST_F(StandInLifecycle, HiddenInterfacesAreRefusedFromCreationOn) {
 }
 
 TEST_F(StandInLifecycle, PerVideoFaultsHideInterfacesOnceLoaded) {
-  ComPtr<IBaseFilter> filter =
-      Loaded(CatalogVideo("hide").Fault("no_source_control").Line("property_bag = none").Line("media_content = none"));
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("hide")
+                                          .Fault("no_source_control")
+                                          .Line("property_bag = none")
+                                          .Line("media_content = none"));
   ASSERT_TRUE(filter);
   EXPECT_FALSE(Offers(filter.Get(), IID_ISourceControl));
   EXPECT_FALSE(Offers(filter.Get(), IID_IPropertyBag2));
@@ -135,7 +140,8 @@ TEST_F(StandInLifecycle, ACatalogMistakeFailsLoadAndSaysWhere) {
 
   ASSERT_TRUE(catalog_.Add(CatalogVideo("badcue").Track(CatalogTrack().Line("12 x text"))));
   EXPECT_EQ(LoadAddress(Create().Get(), WatchAddress("badcue")), VFW_E_INVALID_FILE_FORMAT);
-  EXPECT_NE(StandIn::LastLoadError().find("track1.txt line 1"), std::string::npos) << StandIn::LastLoadError();
+  EXPECT_NE(StandIn::LastLoadError().find("track1.txt line 1"), std::string::npos)
+      << StandIn::LastLoadError();
 }
 
 TEST_F(StandInLifecycle, TheCatalogRootIsReadAtEachLoad) {
@@ -181,7 +187,8 @@ TEST_F(StandInLifecycle, TheServerCannotUnloadWhileAFilterLives) {
 // Each open of the host makes its own instance on its own thread, STA or not.
 TEST_F(StandInLifecycle, WorksFromSeveralApartmentsAtOnce) {
   const std::string container = PatternBytes(20000, 5);
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("shared").Container(container).Audio(PatternBytes(999, 6))));
+  ASSERT_TRUE(
+      catalog_.Add(CatalogVideo("shared").Container(container).Audio(PatternBytes(999, 6))));
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
@@ -201,7 +208,9 @@ TEST_F(StandInLifecycle, WorksFromSeveralApartmentsAtOnce) {
         } else {
           const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
           HRESULT read = E_FAIL;
-          if (!reader || Read(reader.Get(), 100 * t, 300, &read) != container.substr(100 * t, 300) || read != S_OK) {
+          if (!reader ||
+              Read(reader.Get(), 100 * t, 300, &read) != container.substr(100 * t, 300) ||
+              read != S_OK) {
             ++failures;
           }
         }

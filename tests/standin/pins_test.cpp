@@ -7,9 +7,12 @@
 namespace kavo::test {
 namespace {
 
-const GUID kMediaTypeSubtitle = {0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
-const GUID kSubtypeUtf8 = {0x87c0b230, 0x03a8, 0x4fdf, {0x80, 0x10, 0xb2, 0x7a, 0x58, 0x48, 0x20, 0x0d}};
-const GUID kFormatSubtitle = {0xa33d2f7d, 0x96bc, 0x4337, {0xb2, 0x3b, 0xa8, 0xb9, 0xfc, 0x29, 0x5e, 0xe9}};
+const GUID kMediaTypeSubtitle = {
+    0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
+const GUID kSubtypeUtf8 = {
+    0x87c0b230, 0x03a8, 0x4fdf, {0x80, 0x10, 0xb2, 0x7a, 0x58, 0x48, 0x20, 0x0d}};
+const GUID kFormatSubtitle = {
+    0xa33d2f7d, 0x96bc, 0x4337, {0xb2, 0x3b, 0xa8, 0xb9, 0xfc, 0x29, 0x5e, 0xe9}};
 
 std::vector<std::wstring> Names(IBaseFilter* filter) {
   std::vector<std::wstring> names;
@@ -74,9 +77,10 @@ TEST_F(StandInPins, ByteStreamPinsOfferAStreamAndAReader) {
 }
 
 TEST_F(StandInPins, SubtitlePinsOfferTheSubtitleTypeWithA520ByteBlock) {
-  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("subs")
-                                          .Track(CatalogTrack("English (CC)", "eng").Line("offset = 77"))
-                                          .Track(CatalogTrack("", "engl")));
+  ComPtr<IBaseFilter> filter =
+      Loaded(CatalogVideo("subs")
+                 .Track(CatalogTrack("English (CC)", "eng").Line("offset = 77"))
+                 .Track(CatalogTrack("", "engl")));
   ASSERT_TRUE(filter);
   const std::vector<MediaTypePtr> first = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 1).Get());
   ASSERT_EQ(first.size(), 1u);
@@ -88,7 +92,8 @@ TEST_F(StandInPins, SubtitlePinsOfferTheSubtitleTypeWithA520ByteBlock) {
   DWORD offset = 0;
   std::memcpy(&offset, type.pbFormat, 4);
   EXPECT_EQ(offset, 77u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(type.pbFormat + 4), 4), std::string("eng\0", 4));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(type.pbFormat + 4), 4),
+            std::string("eng\0", 4));
   EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(type.pbFormat + 8)), L"English (CC)");
 
   const std::vector<MediaTypePtr> second = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 2).Get());
@@ -105,7 +110,8 @@ TEST_F(StandInPins, TrackNamesAreCutTo255UnitsAndOddBlockSizesCanBeAskedFor) {
                                           .Track(CatalogTrack("short").Line("format_size = 519")));
   ASSERT_TRUE(filter);
   const std::vector<MediaTypePtr> first = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 1).Get());
-  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(first[0]->pbFormat + 8)), std::wstring(255, L'n'));
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(first[0]->pbFormat + 8)),
+            std::wstring(255, L'n'));
   const std::vector<MediaTypePtr> second = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 2).Get());
   EXPECT_EQ(second[0]->cbFormat, 519u);
 }
@@ -125,7 +131,8 @@ TEST_F(StandInPins, AnInputPinAndAnUndecidedPinComeFirstWhenAsked) {
   EXPECT_EQ(direction, static_cast<PIN_DIRECTION>(3)) << "a failing QueryDirection writes nothing";
   EXPECT_EQ(PinName(PinOf(filter.Get(), PINDIR_OUTPUT, 0).Get()), L"Container");
   EXPECT_EQ(PinName(PinOf(filter.Get(), PINDIR_OUTPUT, 1).Get()), L"Audio");
-  EXPECT_EQ(pins[0]->ReceiveConnection(pins[2].Get(), MediaTypes(pins[2].Get())[0].get()), VFW_E_TYPE_NOT_ACCEPTED);
+  EXPECT_EQ(pins[0]->ReceiveConnection(pins[2].Get(), MediaTypes(pins[2].Get())[0].get()),
+            VFW_E_TYPE_NOT_ACCEPTED);
 }
 
 TEST_F(StandInPins, MediaTypeFaults) {
@@ -136,7 +143,8 @@ TEST_F(StandInPins, MediaTypeFaults) {
                                           .Fault("audio_stream_third")
                                           .Fault("extra_subtitle_type"));
   ASSERT_TRUE(filter);
-  const std::vector<MediaTypePtr> container = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 0).Get());
+  const std::vector<MediaTypePtr> container =
+      MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 0).Get());
   ASSERT_EQ(container.size(), 1u);
   EXPECT_TRUE(IsEqualGUID(container[0]->majortype, MEDIATYPE_Video));
   const std::vector<MediaTypePtr> audio = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 1).Get());
@@ -144,13 +152,15 @@ TEST_F(StandInPins, MediaTypeFaults) {
   EXPECT_FALSE(IsEqualGUID(audio[0]->majortype, MEDIATYPE_Stream));
   EXPECT_FALSE(IsEqualGUID(audio[1]->majortype, MEDIATYPE_Stream));
   EXPECT_TRUE(IsEqualGUID(audio[2]->majortype, MEDIATYPE_Stream));
-  const std::vector<MediaTypePtr> subtitle = MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 2).Get());
+  const std::vector<MediaTypePtr> subtitle =
+      MediaTypes(PinOf(filter.Get(), PINDIR_OUTPUT, 2).Get());
   ASSERT_EQ(subtitle.size(), 2u);
   EXPECT_EQ(std::memcmp(subtitle[0]->pbFormat, subtitle[1]->pbFormat, 520), 0);
 }
 
 TEST_F(StandInPins, ReaderFaultsCanTargetOnePin) {
-  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("noreader").Audio("a").Fault("no_async_reader Container"));
+  ComPtr<IBaseFilter> filter =
+      Loaded(CatalogVideo("noreader").Audio("a").Fault("no_async_reader Container"));
   ASSERT_TRUE(filter);
   EXPECT_FALSE(ReaderOf(filter.Get(), 0));
   EXPECT_TRUE(ReaderOf(filter.Get(), 1));
@@ -183,7 +193,8 @@ TEST_F(StandInPins, PinEnumeratorEdgeCases) {
 }
 
 TEST_F(StandInPins, MediaTypeEnumeratorEdgeCases) {
-  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("mtenum").Audio("a").Fault("audio_stream_third"));
+  ComPtr<IBaseFilter> filter =
+      Loaded(CatalogVideo("mtenum").Audio("a").Fault("audio_stream_third"));
   ASSERT_TRUE(filter);
   ComPtr<IEnumMediaTypes> types;
   ASSERT_EQ(PinOf(filter.Get(), PINDIR_OUTPUT, 1)->EnumMediaTypes(&types), S_OK);

@@ -22,7 +22,9 @@ struct BagEntry {
 std::vector<BagEntry> ReadBag(IBaseFilter* filter) {
   std::vector<BagEntry> entries;
   ComPtr<IPropertyBag2> bag;
-  if (FAILED(filter->QueryInterface(IID_IPropertyBag2, reinterpret_cast<void**>(bag.GetAddressOf())))) return entries;
+  if (FAILED(
+          filter->QueryInterface(IID_IPropertyBag2, reinterpret_cast<void**>(bag.GetAddressOf()))))
+    return entries;
   ULONG count = 0;
   if (FAILED(bag->CountProperties(&count)) || count == 0) return entries;
   std::vector<PROPBAG2> descriptions(count);
@@ -30,10 +32,16 @@ std::vector<BagEntry> ReadBag(IBaseFilter* filter) {
   if (FAILED(bag->GetPropertyInfo(0, count, descriptions.data(), &returned))) return entries;
   std::vector<VARIANT> values(returned);
   std::vector<HRESULT> results(returned, E_UNEXPECTED);
-  const HRESULT read = bag->Read(returned, descriptions.data(), nullptr, values.data(), results.data());
+  const HRESULT read =
+      bag->Read(returned, descriptions.data(), nullptr, values.data(), results.data());
   for (ULONG i = 0; i < returned; ++i) {
-    BagEntry entry = {descriptions[i].dwHint, descriptions[i].pstrName == nullptr,
-                      descriptions[i].pstrName ? descriptions[i].pstrName : L"", values[i].vt, results[i], L"", 0};
+    BagEntry entry = {descriptions[i].dwHint,
+                      descriptions[i].pstrName == nullptr,
+                      descriptions[i].pstrName ? descriptions[i].pstrName : L"",
+                      values[i].vt,
+                      results[i],
+                      L"",
+                      0};
     if (SUCCEEDED(read) && values[i].vt == VT_BSTR && values[i].bstrVal) {
       entry.text.assign(values[i].bstrVal, SysStringLen(values[i].bstrVal));
     }
@@ -53,12 +61,13 @@ std::vector<BagEntry> ReadBag(IBaseFilter* filter) {
 using StandInProperties = StandInTest;
 
 TEST_F(StandInProperties, TheBagListsThePropertiesInCatalogOrderWithTheirHints) {
-  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("bag")
-                                          .Title("A clip \xC3\xA9t\xC3\xA9")
-                                          .Description("line one\nline two")
-                                          .ThumbnailUrls("https://img.example/1.jpg https://img.example/2.jpg")
-                                          .Date(1600000000)
-                                          .Property(2, "author", "Someone"));
+  ComPtr<IBaseFilter> filter =
+      Loaded(CatalogVideo("bag")
+                 .Title("A clip \xC3\xA9t\xC3\xA9")
+                 .Description("line one\nline two")
+                 .ThumbnailUrls("https://img.example/1.jpg https://img.example/2.jpg")
+                 .Date(1600000000)
+                 .Property(2, "author", "Someone"));
   ASSERT_TRUE(filter);
   const std::vector<BagEntry> bag = ReadBag(filter.Get());
   ASSERT_EQ(bag.size(), 5u);
@@ -140,19 +149,22 @@ TEST_F(StandInProperties, DescriptionsCanBeFetchedInPartsAndUnknownNamesFailAlon
 }
 
 TEST_F(StandInProperties, BagFaults) {
-  ComPtr<IBaseFilter> reading = Loaded(CatalogVideo("readfail").Title("t").Fault("property_read_fails"));
+  ComPtr<IBaseFilter> reading =
+      Loaded(CatalogVideo("readfail").Title("t").Fault("property_read_fails"));
   ASSERT_TRUE(reading);
   const std::vector<BagEntry> bag = ReadBag(reading.Get());
   ASSERT_EQ(bag.size(), 1u);
   EXPECT_EQ(bag[0].result, E_FAIL);
 
-  ComPtr<IBaseFilter> counting = Loaded(CatalogVideo("countfail").Title("t").Fault("property_count_fails = 0x8000FFFF"));
+  ComPtr<IBaseFilter> counting =
+      Loaded(CatalogVideo("countfail").Title("t").Fault("property_count_fails = 0x8000FFFF"));
   ComPtr<IPropertyBag2> counted;
   ASSERT_EQ(counting.As(&counted), S_OK);
   ULONG count = 0;
   EXPECT_EQ(counted->CountProperties(&count), E_UNEXPECTED);
 
-  ComPtr<IBaseFilter> describing = Loaded(CatalogVideo("infofail").Title("t").Fault("property_info_fails"));
+  ComPtr<IBaseFilter> describing =
+      Loaded(CatalogVideo("infofail").Title("t").Fault("property_info_fails"));
   ComPtr<IPropertyBag2> described;
   ASSERT_EQ(describing.As(&described), S_OK);
   PROPBAG2 description = {};
@@ -166,10 +178,13 @@ TEST_F(StandInProperties, BagFaults) {
 }
 
 TEST_F(StandInProperties, MediaContentAnswersTitleAndDescription) {
-  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("mc").Title("Bag title").Description("Bag text"));
+  ComPtr<IBaseFilter> filter =
+      Loaded(CatalogVideo("mc").Title("Bag title").Description("Bag text"));
   ASSERT_TRUE(filter);
   ComPtr<IAMMediaContent> content;
-  ASSERT_EQ(filter->QueryInterface(kIidMediaContent, reinterpret_cast<void**>(content.GetAddressOf())), S_OK);
+  ASSERT_EQ(
+      filter->QueryInterface(kIidMediaContent, reinterpret_cast<void**>(content.GetAddressOf())),
+      S_OK);
   BSTR text = nullptr;
   ASSERT_EQ(content->get_Title(&text), S_OK);
   EXPECT_EQ(std::wstring(text), L"Bag title");
@@ -194,7 +209,9 @@ TEST_F(StandInProperties, MediaContentCanDifferFromTheBagOrStandAlone) {
   ASSERT_TRUE(filter);
   EXPECT_TRUE(ReadBag(filter.Get()).empty());
   ComPtr<IAMMediaContent> content;
-  ASSERT_EQ(filter->QueryInterface(kIidMediaContent, reinterpret_cast<void**>(content.GetAddressOf())), S_OK);
+  ASSERT_EQ(
+      filter->QueryInterface(kIidMediaContent, reinterpret_cast<void**>(content.GetAddressOf())),
+      S_OK);
   BSTR text = nullptr;
   ASSERT_EQ(content->get_Title(&text), S_OK);
   ASSERT_NE(text, nullptr);
@@ -205,7 +222,9 @@ TEST_F(StandInProperties, MediaContentCanDifferFromTheBagOrStandAlone) {
   SysFreeString(text);
 
   ComPtr<IBaseFilter> untitled = Loaded(CatalogVideo("mc3"));
-  ASSERT_EQ(untitled->QueryInterface(kIidMediaContent, reinterpret_cast<void**>(content.ReleaseAndGetAddressOf())), S_OK);
+  ASSERT_EQ(untitled->QueryInterface(kIidMediaContent,
+                                     reinterpret_cast<void**>(content.ReleaseAndGetAddressOf())),
+            S_OK);
   EXPECT_TRUE(FAILED(content->get_Title(&text)));
   EXPECT_EQ(text, nullptr);
 }

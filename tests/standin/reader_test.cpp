@@ -67,7 +67,8 @@ TEST_F(StandInReader, AnEmptyFileReadsAsEmpty) {
 TEST_F(StandInReader, ConcurrentReadersOnBothPinsGetExactBytes) {
   ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("busy").Container(container_).Audio(audio_));
   ASSERT_TRUE(filter);
-  IAsyncReader* readers[2] = {ReaderOf(filter.Get(), 0).Detach(), ReaderOf(filter.Get(), 1).Detach()};
+  IAsyncReader* readers[2] = {ReaderOf(filter.Get(), 0).Detach(),
+                              ReaderOf(filter.Get(), 1).Detach()};
   const std::string* sources[2] = {&container_, &audio_};
   std::atomic<int> mismatches{0};
   std::vector<std::thread> threads;
@@ -84,7 +85,8 @@ TEST_F(StandInReader, ConcurrentReadersOnBothPinsGetExactBytes) {
         const size_t from = std::min<size_t>(position, expected.size());
         const std::string wanted = expected.substr(from, length);
         const bool complete = wanted.size() == static_cast<size_t>(length);
-        if (result != (complete ? S_OK : S_FALSE) || bytes.substr(0, wanted.size()) != wanted) ++mismatches;
+        if (result != (complete ? S_OK : S_FALSE) || bytes.substr(0, wanted.size()) != wanted)
+          ++mismatches;
       }
     });
   }
@@ -142,7 +144,8 @@ TEST_F(StandInReader, QueuedRequestsComeBackFilledThroughWaitForNext) {
   EXPECT_EQ(user, 77u);
   BYTE* data = nullptr;
   done->GetPointer(&data);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), done->GetActualDataLength()), container_.substr(10, 50));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), done->GetActualDataLength()),
+            container_.substr(10, 50));
   done->Release();
 
   EXPECT_EQ(reader->SyncReadAligned(sample.Get()), S_OK);

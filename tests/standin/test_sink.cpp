@@ -32,8 +32,8 @@ class TestSink::Pin final : public IPin, public IMemInputPin {
     if (!connector || !type) return E_POINTER;
     if (!IsEqualGUID(type->majortype, sink_.options_.acceptedMajor)) return VFW_E_TYPE_NOT_ACCEPTED;
     ComPtr<IAsyncReader> reader;
-    const bool hasReader = SUCCEEDED(connector->QueryInterface(IID_IAsyncReader,
-                                                               reinterpret_cast<void**>(reader.GetAddressOf())));
+    const bool hasReader = SUCCEEDED(connector->QueryInterface(
+        IID_IAsyncReader, reinterpret_cast<void**>(reader.GetAddressOf())));
     std::lock_guard<std::mutex> guard(sink_.lock_);
     if (sink_.peer_) return VFW_E_ALREADY_CONNECTED;
     sink_.peer_ = connector;
@@ -104,7 +104,8 @@ class TestSink::Pin final : public IPin, public IMemInputPin {
     received.timeResult = sample->GetTime(&received.start, &received.stop);
     BYTE* data = nullptr;
     sample->GetPointer(&data);
-    received.bytes.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(sample->GetActualDataLength()));
+    received.bytes.assign(reinterpret_cast<const char*>(data),
+                          static_cast<size_t>(sample->GetActualDataLength()));
     {
       std::lock_guard<std::mutex> guard(sink_.lock_);
       if (sink_.state_ == State_Stopped) return VFW_E_WRONG_STATE;
@@ -202,7 +203,8 @@ bool TestSink::SawAsyncReader() {
 
 bool TestSink::WaitForEnd(DWORD milliseconds) {
   std::unique_lock<std::mutex> guard(lock_);
-  return changed_.wait_for(guard, std::chrono::milliseconds(milliseconds), [this] { return endOfStreams_ > 0; });
+  return changed_.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                           [this] { return endOfStreams_ > 0; });
 }
 
 bool TestSink::WaitForSamples(size_t count, DWORD milliseconds) {
@@ -262,8 +264,11 @@ STDMETHODIMP TestSink::Run(REFERENCE_TIME) {
 
 STDMETHODIMP TestSink::GetState(DWORD timeout, FILTER_STATE* state) {
   std::unique_lock<std::mutex> guard(lock_);
-  auto ready = [this] { return state_ != State_Paused || !peer_ || !samples_.empty() || endOfStreams_ > 0; };
-  const bool done = changed_.wait_for(guard, std::chrono::milliseconds(timeout == INFINITE ? 60000 : timeout), ready);
+  auto ready = [this] {
+    return state_ != State_Paused || !peer_ || !samples_.empty() || endOfStreams_ > 0;
+  };
+  const bool done = changed_.wait_for(
+      guard, std::chrono::milliseconds(timeout == INFINITE ? 60000 : timeout), ready);
   *state = state_;
   return done ? S_OK : VFW_S_STATE_INTERMEDIATE;
 }

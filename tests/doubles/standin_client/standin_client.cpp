@@ -166,7 +166,8 @@ CatalogTrack& CatalogTrack::Line(std::string line) {
   return *this;
 }
 
-CatalogVideo::CatalogVideo(std::string videoId) : id(std::move(videoId)), container(PatternBytes(4096)) {}
+CatalogVideo::CatalogVideo(std::string videoId)
+    : id(std::move(videoId)), container(PatternBytes(4096)) {}
 
 CatalogVideo& CatalogVideo::Container(std::string bytes) {
   container = std::move(bytes);
@@ -178,7 +179,9 @@ CatalogVideo& CatalogVideo::Audio(std::string bytes) {
   return *this;
 }
 
-CatalogVideo& CatalogVideo::Title(const std::string& text) { return Line("title = " + EscapeCatalogText(text)); }
+CatalogVideo& CatalogVideo::Title(const std::string& text) {
+  return Line("title = " + EscapeCatalogText(text));
+}
 
 CatalogVideo& CatalogVideo::Description(const std::string& text) {
   return Line("description = " + EscapeCatalogText(text));
@@ -188,7 +191,9 @@ CatalogVideo& CatalogVideo::ThumbnailUrls(const std::string& text) {
   return Line("thumbnail_urls = " + EscapeCatalogText(text));
 }
 
-CatalogVideo& CatalogVideo::Date(long long timestamp) { return Line("date = " + std::to_string(timestamp)); }
+CatalogVideo& CatalogVideo::Date(long long timestamp) {
+  return Line("date = " + std::to_string(timestamp));
+}
 
 CatalogVideo& CatalogVideo::Property(DWORD hint, const std::string& name, const std::string& value,
                                      const std::string& options) {
@@ -217,8 +222,8 @@ Catalog::Catalog() {
   static std::atomic<unsigned> counter{0};
   std::error_code error;
   const std::filesystem::path base = std::filesystem::temp_directory_path(error);
-  const std::wstring name = L"kavo-standin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(++counter);
+  const std::wstring name =
+      L"kavo-standin-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
   const std::filesystem::path root = base / name;
   std::filesystem::remove_all(root, error);
   std::filesystem::create_directories(root, error);
