@@ -51,7 +51,8 @@ class StandIn {
   static void SetNormalizeResult(HRESULT result, const wchar_t* normalized);
   // QueryInterface refuses these on every filter, from creation on (HiddenInterface bits).
   static void SetHiddenInterfaces(unsigned hidden);
-  // Filters, pins, readers and enumerators alive in the process; 0 when nothing leaked.
+  // Filters, pins, readers and enumerators alive in the process: 0 when nothing leaked, -1 when
+  // the DLL cannot be loaded.
   static long LiveObjects();
   // Filters created since the last Reset().
   static long FiltersCreated();
