@@ -1,23 +1,150 @@
 #include "host/access.h"
 
-#include "host/vlc_abi.h"
+#include <new>
+
+#include "host/access_state.h"
+#include "host/hand_over.h"
+#include "host/host_object.h"
+#include "host/player_registry.h"
+#include "host/stream_callbacks.h"
+#include "meta/text.h"
+#include "player/source_control.h"
 
 namespace kavo::host {
 
 namespace {
 
-// Opening videos needs the DirectShow player, which is not part of the library yet: every open
-// is refused, so the host falls back to its other access modules.
-int OpenAccess(const HostAbi&, void*) { return VLC_EGENERIC; }
-void CloseAccess(const HostAbi&, void*) {}
+using Microsoft::WRL::ComPtr;
+
+const wchar_t kSlaveMarker[] = L"vlc_slave=1";
+
+// Balances one successful CoInitializeEx unless the open succeeds and hands the apartment to its
+// close.
+class ApartmentScope {
+ public:
+  ApartmentScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ApartmentScope() {
+    if (SUCCEEDED(result_) && !kept_) CoUninitialize();
+  }
+  ApartmentScope(const ApartmentScope&) = delete;
+  ApartmentScope& operator=(const ApartmentScope&) = delete;
+
+  bool entered() const { return SUCCEEDED(result_); }
+  void KeepForClose() { kept_ = true; }
+
+ private:
+  HRESULT result_;
+  bool kept_ = false;
+};
+
+// Asks a short-lived instance of the source filter for the address's canonical form. Only S_OK
+// with a non-empty answer counts: an empty key would join unrelated videos in the registry.
+bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
+  ComPtr<IBaseFilter> filter;
+  if (FAILED(CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                              reinterpret_cast<void**>(filter.GetAddressOf()))))
+    return false;
+  ComPtr<ISourceControl> control;
+  if (FAILED(filter->QueryInterface(IID_ISourceControl,
+                                    reinterpret_cast<void**>(control.GetAddressOf()))) ||
+      !control)
+    return false;
+  BSTR answer = nullptr;
+  const HRESULT result = control->NormalizeAddress(location.c_str(), 0, &answer);
+  if (result == S_OK && answer) normalized.assign(answer);  // up to the first NUL
+  SysFreeString(answer);
+  return result == S_OK && !normalized.empty();
+}
+
+int OpenAccess(const HostAbi& abi, void* object) {
+  HostObject host(abi, object);
+  const char* hostLocation = host.Get<const char*>(abi.location);
+  const std::wstring location = Utf8ToWide(hostLocation ? hostLocation : "");
+  const bool slave = FindMarker(location, kSlaveMarker) != std::wstring::npos;
+
+  ApartmentScope apartment;
+  if (!apartment.entered()) return VLC_EGENERIC;
+
+  std::wstring normalized;
+  if (!NormalizeAddress(location, normalized)) return VLC_EGENERIC;
+
+  PlayerHandle player;
+  if (slave) {
+    player = Registry().LookupPlayer(normalized);
+    if (!player) return VLC_EGENERIC;
+  } else {
+    player.reset(new Player());
+    if (FAILED(player->Open(normalized))) return VLC_EGENERIC;
+  }
+
+  Registry().RegisterPlayer(normalized, player);
+  const ComPtr<IAsyncReader> reader = player->GetStreamReader(slave ? 1 : 0);
+  if (!reader) {
+    Registry().ReleasePlayer(player);
+    return VLC_EGENERIC;
+  }
+
+  LONGLONG total = 0;
+  reader->Length(&total, nullptr);
+
+  auto* state = new (std::nothrow) AccessState();
+  if (!state) {
+    Registry().ReleasePlayer(player);
+    return VLC_EGENERIC;
+  }
+  state->player = player;
+  state->reader = reader;
+  state->size = total;
+
+  const StreamCallbacks callbacks = StreamCallbacksFor(abi);
+  host.Set<void*>(abi.sys, state);
+  host.Set(abi.read, callbacks.read);
+  host.Set<void*>(abi.block, nullptr);
+  if (host.Has(abi.readdir)) host.Set<void*>(abi.readdir, nullptr);
+  host.Set(abi.seek, callbacks.seek);
+  host.Set(abi.control, callbacks.control);
+  if (host.Has(abi.infoPosition)) host.Set<std::int64_t>(abi.infoPosition, 0);
+  if (host.Has(abi.infoEof)) host.Set<bool>(abi.infoEof, false);
+  apartment.KeepForClose();
+
+  void* input = host.Get<void*>(abi.input);
+  if (!slave && input) {
+    // The access works from here on: whatever goes wrong in the hand-over only leaves out its
+    // own contribution.
+    try {
+      HandOverMainInput(host, input, player, location, normalized);
+    } catch (const std::exception&) {
+    }
+  }
+  return VLC_SUCCESS;
+}
+
+void CloseAccess(const HostAbi& abi, void* object) {
+  HostObject host(abi, object);
+  auto* state = host.Get<AccessState*>(abi.sys);
+  Registry().ReleasePlayer(state->player);
+  state->reader.Reset();
+  state->player.reset();  // the last handle takes the player and its graph with it
+  delete state;
+  CoUninitialize();
+}
+
+// No exception may reach the host: running out of memory fails the open like any other error.
+int GuardedOpen(const HostAbi& abi, void* object) {
+  try {
+    return OpenAccess(abi, object);
+  } catch (const std::exception&) {
+    return VLC_EGENERIC;
+  }
+}
 
 }  // namespace
 
-int VlcOpen(void* stream) { return OpenAccess(kAbi30Dev, stream); }
+int VlcOpen(void* stream) { return GuardedOpen(kAbi30Dev, stream); }
 void VlcClose(void* stream) { CloseAccess(kAbi30Dev, stream); }
-int VlcOpen22(void* access) { return OpenAccess(kAbi22, access); }
+int VlcOpen22(void* access) { return GuardedOpen(kAbi22, access); }
 void VlcClose22(void* access) { CloseAccess(kAbi22, access); }
-int VlcOpenRelease(void* stream) { return OpenAccess(kAbi30Release, stream); }
+int VlcOpenRelease(void* stream) { return GuardedOpen(kAbi30Release, stream); }
 void VlcCloseRelease(void* stream) { CloseAccess(kAbi30Release, stream); }
 
 }  // namespace kavo::host

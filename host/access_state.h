@@ -1,0 +1,21 @@
+// The per-access record the open callback hangs on the host object's p_sys. One host thread at a
+// time uses it, so it has no lock.
+#pragma once
+
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+
+#include "player/player.h"
+
+namespace kavo::host {
+
+struct AccessState {
+  PlayerHandle player;
+  Microsoft::WRL::ComPtr<IAsyncReader> reader;
+  std::int64_t size = 0;      // total length as the reader reported it at open
+  std::int64_t position = 0;  // next read position (ABIs that keep it on the host object don't use it)
+};
+
+}  // namespace kavo::host

@@ -1,0 +1,54 @@
+// The one concrete player: the source filter as "Source", its main output ended in the dummy
+// renderer as "Render", one subtitle renderer per subtitle media type, and the stream readers.
+// Same thread rule as DsPlayerBase: built and queried on the open callbacks' threads.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+#include <vector>
+
+#include "filters/subtitle_renderer.h"
+#include "player/ds_player_base.h"
+
+namespace kavo {
+
+class Player final : public DsPlayerBase {
+ public:
+  Player() = default;
+  ~Player() override;
+
+  void Close() override;
+
+  // The source filter with a reference the caller owns; empty before AddSource.
+  Microsoft::WRL::ComPtr<IBaseFilter> GetSourceFilter() const;
+
+  // The byte reader of the source's output pin `index` (0: container, 1: audio), or empty.
+  Microsoft::WRL::ComPtr<IAsyncReader> GetStreamReader(int index) const;
+
+  // True when output pin 1 offers a MEDIATYPE_Stream type.
+  bool HasSecondStream() const;
+
+  // Runs the graph without a clock, waits up to a second for it to complete, and appends the
+  // path of every subtitle file written so far to `files`.
+  void GetSubtitleFiles(std::vector<std::wstring>& files);
+
+ protected:
+  HRESULT AddSource(const std::wstring& address) override;
+  HRESULT BuildStep3() override;
+  HRESULT BuildStep4() override;
+  HRESULT BuildStep5() override;
+  HRESULT RenderStreams() override;
+
+ private:
+  HRESULT AttachSubtitleRenderers();
+  // Attaches one renderer for a subtitle type found on `pin`; returns that attempt's result.
+  HRESULT AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type);
+
+  Microsoft::WRL::ComPtr<IBaseFilter> source_;
+  std::vector<Microsoft::WRL::ComPtr<ISubtitleRenderer>> subtitleRenderers_;
+};
+
+// Shared ownership of a player: each access holds one, and so does its registry entry.
+using PlayerHandle = boost::shared_ptr<Player>;
+
+}  // namespace kavo

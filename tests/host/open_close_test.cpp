@@ -1,0 +1,282 @@
+// Opening, reading and closing accesses as each host does, against the stand-in source filter
+// in Wine's real filter graph, with the recording core library for what the host is offered.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "core_recorder.h"
+#include "host_emulator.h"
+#include "standin_client.h"
+
+namespace kavo::test {
+namespace {
+
+using ::testing::IsEmpty;
+
+// The input object the host would pass; the recorder only prints its address.
+char fakeInput[64];
+
+CoreRecorder::Shape ShapeOf(HostKind kind) {
+  switch (kind) {
+    case HostKind::V22:
+      return CoreRecorder::Host22;
+    case HostKind::V30Development:
+      return CoreRecorder::Host30Development;
+    default:
+      return CoreRecorder::Host30Release;
+  }
+}
+
+// Runs `body` on a thread of its own, as the host runs each input on a thread of its own.
+template <typename Body>
+void OnHostThread(Body body) {
+  std::thread thread(body);
+  thread.join();
+}
+
+// True when the calling thread is outside any COM apartment (an open that failed left none).
+bool ApartmentBalanced() {
+  const HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(result)) CoUninitialize();
+  return result == S_OK;
+}
+
+class HostAccess : public ::testing::TestWithParam<HostKind> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(EnsureStandInRegistered());
+    StandIn::Reset();
+    ASSERT_TRUE(recorder_.Load());
+    recorder_.Reset(ShapeOf(GetParam()), nullptr);
+    host_ = std::make_unique<HostEmulator>(GetParam());
+    ASSERT_TRUE(host_->Load());
+    container_ = PatternBytes((1 << 20) + 12345, 7);
+    audio_ = PatternBytes(300000, 9);
+    ASSERT_TRUE(catalog_.Add(CatalogVideo("clip").Container(container_).Audio(audio_)));
+    ASSERT_TRUE(catalog_.Add(CatalogVideo("mute").Container(container_)));
+  }
+  void TearDown() override { EXPECT_EQ(StandIn::LiveObjects(), 0) << "stand-in objects leaked"; }
+
+  std::string Location(const std::string& id) const {
+    const std::wstring wide = WatchAddress(id);
+    return std::string(wide.begin(), wide.end());
+  }
+  std::string SlaveLocation(const std::string& id) const {
+    const std::wstring wide = CanonicalAddress(id);
+    return std::string(wide.begin() + 8, wide.end()) + "&vlc_slave=1";  // after "https://"
+  }
+
+  // Opens on a thread of its own; expects failure, an untouched object and a balanced apartment.
+  void ExpectOpenFails(const std::string& location) {
+    auto access = host_->NewAccess(location);
+    OnHostThread([&] {
+      EXPECT_EQ(access->Open(), -1) << location;
+      EXPECT_TRUE(ApartmentBalanced()) << "COM left initialised by a failed open";
+    });
+    EXPECT_TRUE(access->Untouched()) << "a failed open wrote into the host object";
+  }
+
+  CoreRecorder recorder_;
+  std::unique_ptr<HostEmulator> host_;
+  Catalog catalog_;
+  std::string container_, audio_;
+};
+
+TEST_P(HostAccess, MainOpenReadsTheContainerByteForByte) {
+  auto access = host_->NewAccess(Location("clip"));
+  ASSERT_EQ(access->Open(), 0);
+  std::uint64_t size = 0;
+  EXPECT_EQ(access->Control(6, &size), 0);
+  EXPECT_EQ(size, container_.size());
+  EXPECT_EQ(access->ReadToEnd(32768), container_);
+  if (GetParam() == HostKind::V22) {
+    EXPECT_EQ(access->InfoPosition(), static_cast<long long>(container_.size()));
+  }
+
+  // Random seeks, reads of host-like sizes.
+  std::mt19937 random(42);
+  std::vector<char> buffer(70000);
+  for (int i = 0; i < 50; ++i) {
+    const size_t at = random() % container_.size();
+    const size_t want = 1 + random() % buffer.size();
+    ASSERT_EQ(access->Seek(at), 0);
+    const long long got = access->Read(buffer.data(), want);
+    const size_t expected = std::min(want, container_.size() - at);
+    ASSERT_EQ(got, static_cast<long long>(expected));
+    ASSERT_EQ(std::string(buffer.data(), expected), container_.substr(at, expected));
+  }
+  access->Close();
+}
+
+TEST_P(HostAccess, MainOpenWithoutParentInputOffersTheHostNothing) {
+  auto access = host_->NewAccess(Location("clip"));
+  ASSERT_EQ(access->Open(), 0);
+  EXPECT_NE(access->Sys(), nullptr);
+  EXPECT_THAT(recorder_.Calls(), IsEmpty());
+  access->Close();
+}
+
+TEST_P(HostAccess, SlaveOpenReadsTheAudioOfTheOfferedAddress) {
+  auto main = host_->NewAccess(Location("clip"), fakeInput);
+  ASSERT_EQ(main->Open(), 0);
+  const std::string offered = OfferedSlaveLocation(recorder_.Calls());
+  ASSERT_EQ(offered, SlaveLocation("clip"));
+
+  auto slave = host_->NewAccess(offered, fakeInput);
+  ASSERT_EQ(slave->Open(), 0);
+  EXPECT_EQ(slave->ReadToEnd(65536), audio_);
+  EXPECT_EQ(main->ReadToEnd(65536), container_);
+  main->Close();
+  slave->Close();
+}
+
+TEST_P(HostAccess, MarkerAnywhereMakesASlaveAndOnlyInItsOwnCase) {
+  auto main = host_->NewAccess(Location("clip"));
+  ASSERT_EQ(main->Open(), 0);
+  // Inside another parameter's value: still a slave, reading the audio.
+  auto slave = host_->NewAccess(Location("clip") + "&x=vlc_slave=1");
+  ASSERT_EQ(slave->Open(), 0);
+  std::uint64_t size = 0;
+  slave->Control(6, &size);
+  EXPECT_EQ(size, audio_.size());
+  // Upper case: a main open of its own.
+  auto other = host_->NewAccess(Location("clip") + "&VLC_SLAVE=1");
+  ASSERT_EQ(other->Open(), 0);
+  other->Control(6, &size);
+  EXPECT_EQ(size, container_.size());
+}
+
+TEST_P(HostAccess, EveryFailedOpenLeavesNothingBehind) {
+  ExpectOpenFails("example.org/not-a-video");                        // declined address
+  ExpectOpenFails(Location("absent"));                               // Load fails
+  ExpectOpenFails(SlaveLocation("clip"));                            // slave without main
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("noreader").Fault("no_async_reader Container")));
+  ExpectOpenFails(Location("noreader"));                             // no reader for stream 0
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("novideo").Fault("container_type = video")));
+  ExpectOpenFails(Location("novideo"));                              // pin 0 refused by Render
+
+  StandIn::SetCreateFailure(E_OUTOFMEMORY);
+  ExpectOpenFails(Location("clip"));
+  StandIn::Reset();
+  StandIn::SetHiddenInterfaces(StandIn::kSourceControl);
+  ExpectOpenFails(Location("clip"));
+  StandIn::Reset();
+  StandIn::SetNormalizeResult(S_FALSE, L"https://video.example/watch?v=clip");
+  ExpectOpenFails(Location("clip"));
+  StandIn::SetNormalizeResult(S_OK, nullptr);
+  ExpectOpenFails(Location("clip"));
+  StandIn::SetNormalizeResult(S_OK, L"");
+  ExpectOpenFails(Location("clip"));
+  StandIn::Reset();
+  EXPECT_EQ(StandIn::LiveObjects(), 0);
+}
+
+TEST_P(HostAccess, OpenOnAMultithreadedThreadFails) {
+  auto access = host_->NewAccess(Location("clip"));
+  OnHostThread([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(access->Open(), -1);
+    CoUninitialize();
+  });
+  EXPECT_TRUE(access->Untouched());
+  EXPECT_EQ(StandIn::FiltersCreated(), 0);
+}
+
+TEST_P(HostAccess, SlaveWithoutAudioPinFailsAndKeepsTheMainCount) {
+  auto main = host_->NewAccess(Location("mute"));
+  ASSERT_EQ(main->Open(), 0);
+  ExpectOpenFails(SlaveLocation("mute"));
+  // The failed slave took its registration back: the main's close ends the entry, so a later
+  // slave finds nothing.
+  main->Close();
+  ExpectOpenFails(SlaveLocation("mute"));
+}
+
+TEST_P(HostAccess, ClosesInEitherOrderReleaseEverything) {
+  for (bool mainFirst : {true, false}) {
+    auto main = host_->NewAccess(Location("clip"));
+    ASSERT_EQ(main->Open(), 0);
+    auto slave = host_->NewAccess(SlaveLocation("clip"));
+    ASSERT_EQ(slave->Open(), 0);
+    if (mainFirst) {
+      main->Close();
+      EXPECT_EQ(slave->ReadToEnd(100000), audio_);  // the slave still holds the player
+      slave->Close();
+    } else {
+      slave->Close();
+      EXPECT_EQ(main->ReadToEnd(100000), container_);
+      main->Close();
+    }
+    EXPECT_EQ(StandIn::LiveObjects(), 0);
+    ExpectOpenFails(SlaveLocation("clip"));
+  }
+}
+
+TEST_P(HostAccess, TwoMainOpensOfOneAddressBothGoWhenClosed) {
+  auto first = host_->NewAccess(Location("clip"));
+  auto second = host_->NewAccess(Location("clip") + "&t=5");
+  ASSERT_EQ(first->Open(), 0);
+  ASSERT_EQ(second->Open(), 0);
+  first->Close();
+  // The entry follows the second player: a slave still finds it.
+  auto slave = host_->NewAccess(SlaveLocation("clip"));
+  ASSERT_EQ(slave->Open(), 0);
+  slave->Close();
+  second->Close();
+  EXPECT_EQ(StandIn::LiveObjects(), 0);
+  ExpectOpenFails(SlaveLocation("clip"));
+}
+
+TEST_P(HostAccess, ConcurrentOpensReadsAndClosesLeaveNothing) {
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(catalog_.Add(CatalogVideo("v" + std::to_string(i))
+                                 .Container(PatternBytes(200000 + i, i))
+                                 .Audio(PatternBytes(50000 + i, 100 + i))));
+  }
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 random(t);
+      for (int round = 0; round < 6; ++round) {
+        const int video = static_cast<int>(random() % 3);
+        const std::string id = "v" + std::to_string(video);
+        auto main = host_->NewAccess(Location(id));
+        if (main->Open() != 0) {
+          ++failures;
+          continue;
+        }
+        // Another thread's main access of the same video may have replaced this one in the
+        // registry and closed since, taking the entry with it: then the slave finds nothing.
+        // When it opens, it must read the audio of its video.
+        auto slave = host_->NewAccess(SlaveLocation(id));
+        slave->Open();
+        if (main->ReadToEnd(40000) != PatternBytes(200000 + video, video)) ++failures;
+        if (slave->open() && slave->ReadToEnd(40000) != PatternBytes(50000 + video, 100 + video))
+          ++failures;
+        if (random() % 2) {
+          main->Close();
+          if (slave->open()) slave->Close();
+        } else {
+          if (slave->open()) slave->Close();
+          main->Close();
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(StandIn::LiveObjects(), 0);
+  for (int i = 0; i < 3; ++i) ExpectOpenFails(SlaveLocation("v" + std::to_string(i)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostAccess,
+                         ::testing::Values(HostKind::V22, HostKind::V30Development,
+                                           HostKind::V30Release),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
+
+}  // namespace
+}  // namespace kavo::test

@@ -1,0 +1,251 @@
+// Read, seek and control against a scripted reader, through the host object of each ABI.
+#include "host/stream_callbacks.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "host/access_state.h"
+#include "host/host_object.h"
+
+namespace kavo::host {
+namespace {
+
+// A reader whose SyncRead answer a test scripts; it fills what it delivers with a byte pattern.
+class ScriptedReader final : public IAsyncReader {
+ public:
+  std::function<HRESULT(LONGLONG position, LONG length, BYTE* buffer)> syncRead;
+  std::vector<std::pair<LONGLONG, LONG>> requests;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IAsyncReader) {
+      *out = static_cast<IAsyncReader*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+  HRESULT STDMETHODCALLTYPE RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*,
+                                             IMemAllocator**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Request(IMediaSample*, DWORD_PTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE WaitForNext(DWORD, IMediaSample**, DWORD_PTR*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE SyncReadAligned(IMediaSample*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SyncRead(LONGLONG position, LONG length, BYTE* buffer) override {
+    requests.emplace_back(position, length);
+    return syncRead(position, length, buffer);
+  }
+  HRESULT STDMETHODCALLTYPE Length(LONGLONG* total, LONGLONG* available) override {
+    if (total) *total = 0;
+    if (available) *available = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
+
+  ULONG references() const { return references_; }
+
+ private:
+  ULONG references_ = 1;
+};
+
+class StreamCallbacks : public ::testing::TestWithParam<const HostAbi*> {
+ protected:
+  void SetUp() override {
+    object_.assign(256, 0);
+    state_.reader = &reader_;
+    host().Set<void*>(abi().sys, &state_);
+    if (host().Has(abi().infoEof)) host().Set<bool>(abi().infoEof, true);
+    callbacks_ = StreamCallbacksFor(abi());
+  }
+  void TearDown() override { state_.reader.Reset(); }
+
+  const HostAbi& abi() const { return *GetParam(); }
+  HostObject host() { return HostObject(abi(), object_.data()); }
+
+  void GiveSize(std::int64_t size) { state_.size = size; }
+  std::int64_t Position() {
+    return host().Has(abi().infoPosition) ? host().Get<std::int64_t>(abi().infoPosition)
+                                          : state_.position;
+  }
+  void SetPosition(std::int64_t position) {
+    if (host().Has(abi().infoPosition))
+      host().Set<std::int64_t>(abi().infoPosition, position);
+    else
+      state_.position = position;
+  }
+  // The end-of-stream flag lives on the 2.2 host object only.
+  void ExpectEof(bool expected) {
+    if (host().Has(abi().infoEof)) {
+      EXPECT_EQ(host().Get<bool>(abi().infoEof), expected);
+    }
+  }
+
+  long long Read(void* buffer, size_t length) {
+    return callbacks_.read(object_.data(), buffer, length);
+  }
+  int Control(int query, ...) {
+    va_list args;
+    va_start(args, query);
+    const int result = callbacks_.control(object_.data(), query, args);
+    va_end(args);
+    return result;
+  }
+
+  std::vector<unsigned char> object_;
+  ScriptedReader reader_;
+  AccessState state_;
+  host::StreamCallbacks callbacks_{};
+};
+
+TEST_P(StreamCallbacks, FullReadAdvancesByTheLength) {
+  GiveSize(100);
+  reader_.syncRead = [](LONGLONG position, LONG length, BYTE* buffer) {
+    for (LONG i = 0; i < length; ++i) buffer[i] = static_cast<BYTE>(position + i);
+    return S_OK;
+  };
+  unsigned char buffer[10] = {};
+  SetPosition(40);
+  EXPECT_EQ(Read(buffer, 10), 10);
+  EXPECT_EQ(buffer[0], 40);
+  EXPECT_EQ(buffer[9], 49);
+  EXPECT_EQ(Position(), 50);
+  ExpectEof(false);
+}
+
+TEST_P(StreamCallbacks, ReadAtTheSizeAsksTheReaderNothing) {
+  GiveSize(100);
+  SetPosition(100);
+  char buffer[4];
+  EXPECT_EQ(Read(buffer, 4), 0);
+  EXPECT_TRUE(reader_.requests.empty());
+  ExpectEof(false);
+}
+
+TEST_P(StreamCallbacks, SizeZeroReadsNothingAndSeeksLandOnZero) {
+  GiveSize(0);
+  char buffer[4];
+  EXPECT_EQ(Read(buffer, 4), 0);
+  EXPECT_EQ(callbacks_.seek(object_.data(), 12345), 0);
+  EXPECT_EQ(Position(), 0);
+  EXPECT_TRUE(reader_.requests.empty());
+}
+
+TEST_P(StreamCallbacks, SeekClampsToTheSizeAndClearsEndOfStream) {
+  GiveSize(100);
+  EXPECT_EQ(callbacks_.seek(object_.data(), 30), 0);
+  EXPECT_EQ(Position(), 30);
+  EXPECT_EQ(callbacks_.seek(object_.data(), 1000), 0);
+  EXPECT_EQ(Position(), 100);
+  // Beyond 2^63: still the size, never a negative position.
+  EXPECT_EQ(callbacks_.seek(object_.data(), ~std::uint64_t{0}), 0);
+  EXPECT_EQ(Position(), 100);
+  ExpectEof(false);
+  char buffer[4];
+  EXPECT_EQ(Read(buffer, 4), 0);
+  EXPECT_TRUE(reader_.requests.empty());
+}
+
+TEST_P(StreamCallbacks, ShortAnswerPastTheSizeDeliversTheRest) {
+  GiveSize(100);
+  SetPosition(90);
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_FALSE; };
+  char buffer[32];
+  EXPECT_EQ(Read(buffer, 32), 10);
+  EXPECT_EQ(Position(), 100);
+  ExpectEof(false);
+}
+
+TEST_P(StreamCallbacks, ShortAnswerWithinTheSizeDeliversNothing) {
+  GiveSize(100);
+  SetPosition(10);
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_FALSE; };
+  char buffer[32];
+  EXPECT_EQ(Read(buffer, 32), 0);
+  EXPECT_EQ(Position(), 10);
+  ExpectEof(true);
+}
+
+TEST_P(StreamCallbacks, ReaderFailureDeliversNothingAndKeepsThePosition) {
+  GiveSize(100);
+  SetPosition(10);
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return E_FAIL; };
+  char buffer[32];
+  EXPECT_EQ(Read(buffer, 32), 0);
+  EXPECT_EQ(Position(), 10);
+  ExpectEof(false);
+}
+
+TEST_P(StreamCallbacks, HugeReadIsServedInPartWithoutSkippingData) {
+  const std::int64_t size = std::int64_t{1} << 40;
+  GiveSize(size);
+  SetPosition(5);
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_OK; };
+  // Never dereferenced: the scripted reader writes nothing.
+  auto* buffer = reinterpret_cast<void*>(0x1000);
+  const size_t huge = (size_t{1} << 32) + 7;  // would truncate to 7 as a 32-bit count
+  EXPECT_EQ(Read(buffer, huge), LONG_MAX);
+  ASSERT_EQ(reader_.requests.size(), 1u);
+  EXPECT_EQ(reader_.requests[0].first, 5);
+  EXPECT_EQ(reader_.requests[0].second, LONG_MAX);
+  EXPECT_EQ(Position(), 5 + std::int64_t{LONG_MAX});
+  EXPECT_EQ(Read(buffer, size_t{1} << 31), LONG_MAX);
+  EXPECT_EQ(Position(), 5 + 2 * std::int64_t{LONG_MAX});
+}
+
+TEST_P(StreamCallbacks, ControlAnswersTheKnownQueries) {
+  GiveSize(123456789012LL);
+  bool flag = false;
+  EXPECT_EQ(Control(0, &flag), 0);
+  EXPECT_TRUE(flag);
+  EXPECT_EQ(Control(1, &flag), 0);
+  EXPECT_FALSE(flag);
+  flag = false;
+  EXPECT_EQ(Control(2, &flag), 0);
+  EXPECT_TRUE(flag);
+  flag = false;
+  EXPECT_EQ(Control(3, &flag), 0);
+  EXPECT_TRUE(flag);
+  std::uint64_t size = 0;
+  EXPECT_EQ(Control(6, &size), 0);
+  EXPECT_EQ(size, 123456789012ULL);
+  std::int64_t delay = -1;
+  EXPECT_EQ(Control(0x101, &delay), 0);
+  EXPECT_EQ(delay, 0);
+  EXPECT_EQ(Control(0x200), 0);
+  EXPECT_EQ(Control(4, &flag), -1);
+  EXPECT_EQ(Control(5, &flag), -1);
+  EXPECT_EQ(Control(0x102, &flag), -1);
+}
+
+TEST_P(StreamCallbacks, DirectoryQueryOnlyWhereItCarriesABool) {
+  bool flag = true;
+  if (abi().answersDirectoryQuery) {
+    EXPECT_EQ(Control(7, &flag), 0);
+    EXPECT_FALSE(flag);
+  } else {
+    // Released 3.0 hosts pass no argument: nothing may be read or written.
+    EXPECT_EQ(Control(7, &flag), -1);
+    EXPECT_TRUE(flag);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Abis, StreamCallbacks,
+                         ::testing::Values(&kAbi22, &kAbi30Dev, &kAbi30Release),
+                         [](const auto& info) {
+                           return info.param->id == 0   ? std::string("Host22")
+                                  : info.param->id == 1 ? std::string("Host30Development")
+                                                        : std::string("Host30Release");
+                         });
+
+}  // namespace
+}  // namespace kavo::host
