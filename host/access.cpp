@@ -56,7 +56,17 @@ bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
   return result == S_OK && !normalized.empty();
 }
 
+// Wine deadlocks on its loader lock when one thread loads the graph manager's DLL (with the DLLs
+// it pulls in) for the first time while another thread enters its first COM apartment: two
+// inputs opening at once hang for good. Loading it once, before any open enters an apartment,
+// with concurrent first opens waiting here, takes that race away. On Windows it costs one load.
+void LoadGraphManagerOnce() {
+  static const HMODULE graphManager = LoadLibraryW(L"quartz.dll");
+  static_cast<void>(graphManager);
+}
+
 int OpenAccess(const HostAbi& abi, void* object) {
+  LoadGraphManagerOnce();
   HostObject host(abi, object);
   const char* hostLocation = host.Get<const char*>(abi.location);
   const std::wstring location = Utf8ToWide(hostLocation ? hostLocation : "");
