@@ -105,8 +105,11 @@ void CSubtitleRenderer::WriteCueFile() {
       const std::wstring path = MakeUniqueTempPath(fileSuffix, kFilePrefix);
       boost::shared_ptr<AvTempPath> file(new AvTempPath(path));
       file->deleteAtReboot = false;
-      // A failed write releases file at once, which removes whatever was created.
+      // Owned only once written: a name taken in the meantime by another renderer makes the
+      // write fail, and that file is not ours to remove.
+      file->remove = false;
       if (!WriteWholeFile(bytes, file->path)) continue;
+      file->remove = true;
       {
         ds::CAutoLock lock(&fileLock_);
         currentFile.swap(file);

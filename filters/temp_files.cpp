@@ -138,6 +138,8 @@ bool WriteWholeFile(const std::string& bytes, const std::wstring& path) {
   DWORD written = 0;
   const bool ok = WriteFile(file, bytes.data(), length, &written, nullptr) && written == length;
   CloseHandle(file);
+  // Created here, so a file that could not be filled is ours to take away again.
+  if (!ok) DeleteFileW(path.c_str());
   return ok;
 }
 

@@ -29,7 +29,7 @@ std::wstring ParentFolder(const std::wstring& path);
 bool PathExists(const std::wstring& path);
 
 // Creates a new file (never replacing one) holding exactly bytes. False when the file exists, cannot
-// be created, or not every byte was written; a partly written file stays for its owner to remove.
+// be created, or not every byte was written; a file it created but could not fill is removed again.
 bool WriteWholeFile(const std::string& bytes, const std::wstring& path);
 
 class AvTempPath {
