@@ -176,7 +176,10 @@ LONG CBaseFilter::GetPinVersion() { return pinVersion_; }
 void CBaseFilter::IncrementPinVersion() { InterlockedIncrement(&pinVersion_); }
 
 HRESULT CBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-  Microsoft::WRL::ComPtr<IMediaEventSink> sink;
+  // Weak, like the member: the graph stops its filters before it lets them go, so the sink
+  // outlives any streaming thread. A reference taken here could instead turn out to be the graph's
+  // last one, and its release on a streaming thread would stop the graph and wait for that thread.
+  IMediaEventSink* sink = nullptr;
   {
     CAutoLock lock(lock_);
     sink = eventSink_;
