@@ -68,6 +68,10 @@ class KeptTempPaths {
     std::unique_ptr<Entries> doomed(std::move(entries_));
     LeaveCriticalSection(&lock_);
     DeleteCriticalSection(&lock_);
+    // A player left to the ending process (a host that exits without closing its input) still
+    // holds its renderers' files: they go now all the same, since nothing outlives the library
+    // that could hand them out again.
+    for (const auto& file : *doomed) file->RemoveNow();
   }
 
   void Append(const boost::shared_ptr<AvTempPath>& file) {
@@ -150,9 +154,13 @@ AvTempPath::AvTempPath(std::wstring path)
       handle(INVALID_HANDLE_VALUE),
       deleteAtReboot(true) {}
 
-AvTempPath::~AvTempPath() {
+AvTempPath::~AvTempPath() { RemoveNow(); }
+
+void AvTempPath::RemoveNow() {
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+    path.clear();
     return;
   }
   if (path.empty() || !remove) return;

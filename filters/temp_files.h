@@ -42,6 +42,10 @@ class AvTempPath {
   // schedules it for deletion at restart when deleteAtReboot is set. Reports nothing.
   ~AvTempPath();
 
+  // Does now what destruction would do; destruction then does nothing more. For an owner that must
+  // see the file go while others still hold this object.
+  void RemoveNow();
+
   bool remove;
   std::wstring path;
   bool isDirectory;
