@@ -5,6 +5,7 @@
 //
 //   kavo_demo.exe [address]     default: https://video.example/watch?v=kavo-demo&t=2s
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cmath>
@@ -123,9 +124,10 @@ int ShowHost(const HostSession& session, const ExpectedVideo& video, const std::
   const ModuleDescription& module = session.module;
   std::string schemes;
   for (const std::string& shortcut : module.shortcuts) schemes += " " + shortcut;
-  Item("module", module.name + " \"" + module.description + "\": " + module.capability +
-                     ", score " + std::to_string(module.score) + ", schemes" + schemes +
-                     (module.openName.empty() ? "" : ", " + module.openName + "/" + module.closeName));
+  Item("module",
+       module.name + " \"" + module.description + "\": " + module.capability + ", score " +
+           std::to_string(module.score) + ", schemes" + schemes +
+           (module.openName.empty() ? "" : ", " + module.openName + "/" + module.closeName));
   bool claimsScheme = false;
   for (const std::string& shortcut : module.shortcuts) claimsScheme |= shortcut == scheme;
   check.Expect(module.described && module.capability == "access" && claimsScheme,
@@ -182,10 +184,10 @@ int ShowHost(const HostSession& session, const ExpectedVideo& video, const std::
     const SlaveOffer& slave = *session.slave;
     check.Expect(slave.address.find("v=" + video.id) != std::string::npos,
                  "the slave address should name the video");
-    check.Expect(slave.openResult == 0 && slave.size == video.audio.size() &&
-                     slave.bytes == video.audio,
-                 "the slave should read " + *video.audioFile + ": " + Bytes(video.audio.size()) +
-                     ", CRC-32 " + Crc32Text(Crc32(video.audio)));
+    check.Expect(
+        slave.openResult == 0 && slave.size == video.audio.size() && slave.bytes == video.audio,
+        "the slave should read " + *video.audioFile + ": " + Bytes(video.audio.size()) +
+            ", CRC-32 " + Crc32Text(Crc32(video.audio)));
   }
 
   check.Expect(session.subtitles.size() == video.tracks.size(),

@@ -170,8 +170,8 @@ std::string SrtTime(long long ms) {
 
 std::wstring WideFromUtf8(const std::string& text) {
   if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
   return wide;
@@ -185,7 +185,8 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
   char chunk[1 << 16];
   DWORD got = 0;
-  while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0)
+    bytes.append(chunk, got);
   return true;
 }
 

@@ -146,12 +146,13 @@ void ReadCoreCalls(const std::vector<std::string>& calls, HostSession& session) 
       continue;
     }
     int query = -1;
-    const std::vector<std::string> arguments =
-        line.rfind("input_Control ", 0) == 0 ? ControlArguments(line, query)
-                                             : std::vector<std::string>();
+    const std::vector<std::string> arguments = line.rfind("input_Control ", 0) == 0
+                                                   ? ControlArguments(line, query)
+                                                   : std::vector<std::string>();
     std::string quoted;
     for (const std::string& argument : arguments) {
-      if (argument.size() >= 2 && argument.front() == '"') quoted = argument.substr(1, argument.size() - 2);
+      if (argument.size() >= 2 && argument.front() == '"')
+        quoted = argument.substr(1, argument.size() - 2);
     }
     if (quoted.empty()) {
       session.unexplained.push_back(line);
@@ -214,8 +215,8 @@ HostSession PlayThroughHost(HostKind kind, const std::string& scheme, const std:
   if (session.slave) {
     const auto schemeEnd = session.slave->address.find("://");
     const std::string slaveScheme = session.slave->address.substr(0, schemeEnd);
-    slave = host.NewAccess(session.slave->address.substr(schemeEnd + 3), input,
-                           slaveScheme.c_str());
+    slave =
+        host.NewAccess(session.slave->address.substr(schemeEnd + 3), input, slaveScheme.c_str());
     session.slave->openResult = slave->Open();
     if (session.slave->openResult == 0) {
       slave->Control(6, &session.slave->size);

@@ -45,7 +45,7 @@ struct HostSession {
   std::uint64_t size = 0;
   std::string bytes;  // read from position 0 to the end
   std::uint64_t seekOffset = 0;
-  std::string seekBytes;  // read after seeking to seekOffset
+  std::string seekBytes;                          // read after seeking to seekOffset
   std::vector<std::pair<int, std::string>> meta;  // meta type, value
   std::vector<std::pair<std::string, std::string>> extras;
   std::optional<double> startTime;  // seconds

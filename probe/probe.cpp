@@ -8,6 +8,7 @@
 // Exit codes: 0 everything found, 1 usage, 2 source filter missing, 3 address declined, 4 graph not
 // built (the video did not load), 5 no reader on the main stream, 6 main stream unreadable.
 #include <windows.h>
+
 #include <dshow.h>
 #include <shellapi.h>
 #include <wrl/client.h>
@@ -58,7 +59,8 @@ std::string Hex(HRESULT result) {
 // A value on one line: line breaks show as "\n".
 std::string OneLine(const std::string& text) {
   std::string line;
-  for (char c : text) line += c == '\n' ? std::string("\\n") : c == '\r' ? std::string() : std::string(1, c);
+  for (char c : text)
+    line += c == '\n' ? std::string("\\n") : c == '\r' ? std::string() : std::string(1, c);
   return line;
 }
 
@@ -94,7 +96,8 @@ void CheckPlugin() {
                                     {"vlc_entry__3_0_0f", "VLC 3.0.x"},
                                     {"vlc_entry__3_0_0d", "VLC 3.0 development builds"}};
   for (const auto& entry : entries) {
-    if (GetProcAddress(plugin, entry[0])) served += std::string(served.empty() ? "" : ", ") + entry[1];
+    if (GetProcAddress(plugin, entry[0]))
+      served += std::string(served.empty() ? "" : ", ") + entry[1];
   }
   Say("plug-in:    libkavo_plugin.dll loads; serves " + (served.empty() ? "no host" : served));
 }
@@ -126,7 +129,8 @@ std::string Describe(const StreamCheck& check) {
   if (FAILED(check.length)) return "its length cannot be read (" + Hex(check.length) + ")";
   if (check.total <= 0) return "it reports no length";
   std::string text = std::to_string(check.total) + " bytes";
-  if (check.head != S_OK) return text + ", its first bytes cannot be read (" + Hex(check.head) + ")";
+  if (check.head != S_OK)
+    return text + ", its first bytes cannot be read (" + Hex(check.head) + ")";
   if (FAILED(check.tail)) return text + ", its last bytes cannot be read (" + Hex(check.tail) + ")";
   return text + ", readable";
 }

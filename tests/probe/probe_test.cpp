@@ -1,9 +1,9 @@
 // kavo_probe.exe run as a user would run it, as a child process against a stand-in catalog: what
 // it prints for a good video, and the exit code that names each kind of failure.
+#include <windows.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -50,7 +50,8 @@ ProbeRun RunProbe(const std::wstring& arguments) {
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
-  std::wstring commandLine = L"\"" + ProbePath() + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
+  std::wstring commandLine =
+      L"\"" + ProbePath() + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
   PROCESS_INFORMATION child{};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                       &startup, &child)) {
@@ -89,39 +90,43 @@ class Probe : public ::testing::Test {
 };
 
 TEST_F(Probe, GoodVideoShowsStreamsMetadataStartTimeAndSubtitles) {
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("good")
-                               .Container(PatternBytes(200000, 1))
-                               .Audio(PatternBytes(70000, 2))
-                               .Title("Gr\xC3\xBC\xC3\x9F" "e")
-                               .Description("one\ntwo")
-                               .Date(1688212800)
-                               .Track(CatalogTrack("English", "en").Cue(0, 1500, "Hello").Cue(2000, 3000, "Bye"))
-                               .Track(CatalogTrack("", "de").Cue(500, 900, "Hallo"))));
+  ASSERT_TRUE(catalog_.Add(
+      CatalogVideo("good")
+          .Container(PatternBytes(200000, 1))
+          .Audio(PatternBytes(70000, 2))
+          .Title("Gr\xC3\xBC\xC3\x9F"
+                 "e")
+          .Description("one\ntwo")
+          .Date(1688212800)
+          .Track(CatalogTrack("English", "en").Cue(0, 1500, "Hello").Cue(2000, 3000, "Bye"))
+          .Track(CatalogTrack("", "de").Cue(500, 900, "Hallo"))));
   const ProbeRun run = RunProbe(Quoted(Watch("good") + "&t=1m30s"));
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_THAT(run.output,
-              AllOf(HasSubstr("plug-in:    libkavo_plugin.dll loads; serves VLC 2.2, VLC 3.0.x, "
-                              "VLC 3.0 development builds\n"),
-                    HasSubstr("normalized: https://video.example/watch?v=good\n"),
-                    HasSubstr("stream 0:   container, 200000 bytes, readable\n"),
-                    HasSubstr("stream 1:   separate audio, 70000 bytes, readable\n"),
-                    HasSubstr("  title = Gr\xC3\xBC\xC3\x9F" "e\n"),
-                    HasSubstr("  description = one\\ntwo\n"),  // one line per entry
-                    HasSubstr("  year = 2023\n"), HasSubstr("start time: 90000 ms\n"),
-                    HasSubstr("subtitles:  2 file(s)"), HasSubstr(".English.srt (76 bytes)\n"),
-                    HasSubstr("    first cue: 00:00:00,000 --> 00:00:01,500 Hello\n"),
-                    HasSubstr(".de.srt"),
-                    HasSubstr("    first cue: 00:00:00,500 --> 00:00:00,900 Hallo\n"),
-                    HasSubstr("result:     the plug-in can open this address\n")));
+  EXPECT_THAT(
+      run.output,
+      AllOf(HasSubstr("plug-in:    libkavo_plugin.dll loads; serves VLC 2.2, VLC 3.0.x, "
+                      "VLC 3.0 development builds\n"),
+            HasSubstr("normalized: https://video.example/watch?v=good\n"),
+            HasSubstr("stream 0:   container, 200000 bytes, readable\n"),
+            HasSubstr("stream 1:   separate audio, 70000 bytes, readable\n"),
+            HasSubstr("  title = Gr\xC3\xBC\xC3\x9F"
+                      "e\n"),
+            HasSubstr("  description = one\\ntwo\n"),  // one line per entry
+            HasSubstr("  year = 2023\n"), HasSubstr("start time: 90000 ms\n"),
+            HasSubstr("subtitles:  2 file(s)"), HasSubstr(".English.srt (76 bytes)\n"),
+            HasSubstr("    first cue: 00:00:00,000 --> 00:00:01,500 Hello\n"), HasSubstr(".de.srt"),
+            HasSubstr("    first cue: 00:00:00,500 --> 00:00:00,900 Hallo\n"),
+            HasSubstr("result:     the plug-in can open this address\n")));
 }
 
 TEST_F(Probe, VideoWithoutAudioOrExtrasStillPasses) {
   ASSERT_TRUE(catalog_.Add(CatalogVideo("plain")));
   const ProbeRun run = RunProbe(Quoted("yshttp://vid.example/plain"));
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_THAT(run.output, AllOf(HasSubstr("stream 0:   container, 4096 bytes, readable\n"),
-                                HasSubstr("stream 1:   none"), HasSubstr("metadata:   0 entries\n"),
-                                HasSubstr("start time: none\n"), HasSubstr("subtitles:  0 file(s)")));
+  EXPECT_THAT(run.output,
+              AllOf(HasSubstr("stream 0:   container, 4096 bytes, readable\n"),
+                    HasSubstr("stream 1:   none"), HasSubstr("metadata:   0 entries\n"),
+                    HasSubstr("start time: none\n"), HasSubstr("subtitles:  0 file(s)")));
 }
 
 TEST_F(Probe, EachFailureHasItsOwnExitCode) {
@@ -129,8 +134,8 @@ TEST_F(Probe, EachFailureHasItsOwnExitCode) {
   ASSERT_TRUE(catalog_.Add(CatalogVideo("noreader").Fault("no_async_reader Container")));
   ASSERT_TRUE(catalog_.Add(CatalogVideo("badread").Fault("syncread_fail_at Container = 0")));
   ASSERT_TRUE(catalog_.Add(CatalogVideo("nolength").Fault("length_fails Container")));
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("badaudio").Audio(PatternBytes(5000)).Fault(
-      "syncread_fail_at Audio = 0")));
+  ASSERT_TRUE(catalog_.Add(
+      CatalogVideo("badaudio").Audio(PatternBytes(5000)).Fault("syncread_fail_at Audio = 0")));
 
   ProbeRun run = RunProbe(Quoted("https://example.org/some/page"));
   EXPECT_EQ(run.exitCode, 3u) << run.output;
@@ -157,7 +162,8 @@ TEST_F(Probe, EachFailureHasItsOwnExitCode) {
 
   run = RunProbe(Quoted(Watch("nolength")));
   EXPECT_EQ(run.exitCode, 6u) << run.output;
-  EXPECT_THAT(run.output, HasSubstr("stream 0:   container, its length cannot be read (0x80004005)"));
+  EXPECT_THAT(run.output,
+              HasSubstr("stream 0:   container, its length cannot be read (0x80004005)"));
 
   // A broken audio stream is reported, but the video itself still plays.
   run = RunProbe(Quoted(Watch("badaudio")));

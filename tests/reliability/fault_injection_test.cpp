@@ -64,8 +64,11 @@ TEST_P(FaultInjection, CreationAndInterfaceFaultsFailTheOpen) {
 }
 
 TEST_P(FaultInjection, MetadataInterfacesMissingCostOnlyTheMetadata) {
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("meta").Container(container_).Audio(audio_).Title("T").Track(
-      CatalogTrack("t", "en").Cue(0, 1, "x"))));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("meta")
+                               .Container(container_)
+                               .Audio(audio_)
+                               .Title("T")
+                               .Track(CatalogTrack("t", "en").Cue(0, 1, "x"))));
   StandIn::SetHiddenInterfaces(StandIn::kPropertyBag | StandIn::kMediaContent);
   auto main = OpenMain(Location("meta") + "&t=7", true);
   const auto calls = recorder_.Calls();
@@ -81,7 +84,7 @@ TEST_P(FaultInjection, NormalizeAnswersOtherThanAnAddressFailTheOpen) {
     HRESULT result;
     const wchar_t* normalized;
   } answers[] = {
-      {S_FALSE, canonical.c_str()},  // declined, though with an address
+      {S_FALSE, canonical.c_str()},                  // declined, though with an address
       {static_cast<HRESULT>(2), canonical.c_str()},  // another success code
       {E_FAIL, canonical.c_str()},
       {E_OUTOFMEMORY, nullptr},
@@ -258,8 +261,8 @@ TEST_P(FaultInjection, PropertyFaultsFallBackOrLeaveTheMetadataOut) {
   main->Close();
 
   // Both interfaces refused after Load, and no control interface: no metadata, no start time.
-  ASSERT_TRUE(catalog_.Add(video("none").Fault("no_property_bag").Fault("no_media_content")
-                               .Fault("no_source_control")));
+  ASSERT_TRUE(catalog_.Add(
+      video("none").Fault("no_property_bag").Fault("no_media_content").Fault("no_source_control")));
   main = OpenMain(Location("none") + "&t=3", true);
   auto calls = recorder_.Calls();
   EXPECT_THAT(MetaValues(calls, kMetaTitle), IsEmpty());
@@ -295,14 +298,17 @@ TEST_P(FaultInjection, SubtitleFaultsCostOnlyTheirOwnFile) {
 
   // A subtitle type offered twice on the last subtitle pin: the second renderer cannot connect,
   // and as the last attempt its failure fails the graph and the open.
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("twice").Container(container_).Track(
-      CatalogTrack("Twice", "en").Line("extra_type").Cue(0, 10, "a"))));
+  ASSERT_TRUE(
+      catalog_.Add(CatalogVideo("twice")
+                       .Container(container_)
+                       .Track(CatalogTrack("Twice", "en").Line("extra_type").Cue(0, 10, "a"))));
   ExpectOpenFails(Location("twice"));
   // Followed by a good pin, it costs nothing.
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("twicethen")
-                               .Container(container_)
-                               .Track(CatalogTrack("Twice", "en").Line("extra_type").Cue(0, 10, "a"))
-                               .Track(CatalogTrack("Then", "de").Cue(0, 10, "b"))));
+  ASSERT_TRUE(
+      catalog_.Add(CatalogVideo("twicethen")
+                       .Container(container_)
+                       .Track(CatalogTrack("Twice", "en").Line("extra_type").Cue(0, 10, "a"))
+                       .Track(CatalogTrack("Then", "de").Cue(0, 10, "b"))));
   main = OpenMain(Location("twicethen"), true);
   EXPECT_THAT(OfferedSubtitlePaths(recorder_.Calls()), SizeIs(2));
 }

@@ -41,8 +41,10 @@ class HostileInput : public HostFixture {
     container_ = PatternBytes(100000, 21);
     audio_ = PatternBytes(40000, 22);
     // The short track ends the hand-over's wait for the graph at once.
-    ASSERT_TRUE(catalog_.Add(CatalogVideo("clip").Container(container_).Audio(audio_).Track(
-        CatalogTrack("t", "en").Cue(0, 1, "x"))));
+    ASSERT_TRUE(catalog_.Add(CatalogVideo("clip")
+                                 .Container(container_)
+                                 .Audio(audio_)
+                                 .Track(CatalogTrack("t", "en").Cue(0, 1, "x"))));
   }
 
   // Opens location as a main or slave access and tells which stream it reads.
@@ -65,7 +67,8 @@ TEST_P(HostileInput, InvalidUtf8EndsTheLocationAtTheFirstBadByte) {
   std::unique_ptr<Access> main, access;
   ASSERT_EQ(OpenAndIdentify(Location("clip"), main), Opened::Container);
   // The decodable prefix is the whole location.
-  for (const char* tail : {"\xFF", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "\xF8\x88\x80\x80\x80"}) {
+  for (const char* tail :
+       {"\xFF", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "\xF8\x88\x80\x80\x80"}) {
     EXPECT_EQ(OpenAndIdentify(Location("clip") + tail + "garbage", access), Opened::Container)
         << "tail " << testing::PrintToString(std::string(tail));
   }
@@ -115,9 +118,9 @@ TEST_P(HostileInput, OnlyTheExactMarkerMakesASlave) {
 }
 
 TEST_P(HostileInput, EverySchemeInEveryCaseGivesTheSlaveAScheme) {
-  const char* const schemes[] = {"http",    "HTTP",  "Http",    "https", "HTTPS", "hTTpS",
-                                 "yshttp",  "YSHTTP", "ysHttp", "yshttps", "YSHTTPS", "YsHtTpS",
-                                 "",        "ftp",   nullptr};
+  const char* const schemes[] = {"http",    "HTTP",    "Http",   "https",  "HTTPS",
+                                 "hTTpS",   "yshttp",  "YSHTTP", "ysHttp", "yshttps",
+                                 "YSHTTPS", "YsHtTpS", "",       "ftp",    nullptr};
   for (const char* scheme : schemes) {
     const std::string shown = scheme ? "\"" + std::string(scheme) + "\"" : "null";
     SCOPED_TRACE("psz_access " + shown);
@@ -224,7 +227,9 @@ TEST_P(HostileInput, PropertiesThatAreNotStringsAreLeftOut) {
 
   // Dates that are no number, or out of any calendar, give no year.
   for (const char* date : {"soon", "99999999999999999999", "0"}) {
-    ASSERT_TRUE(catalog_.Add(CatalogVideo("dated").Container(container_).Property(0, "date", date)
+    ASSERT_TRUE(catalog_.Add(CatalogVideo("dated")
+                                 .Container(container_)
+                                 .Property(0, "date", date)
                                  .Track(CatalogTrack("t", "en").Cue(0, 1, "x"))));
     auto dated = OpenMain(Location("dated"), true);
     EXPECT_THAT(MetaValues(recorder_.Calls(), kMetaDate), IsEmpty()) << date;

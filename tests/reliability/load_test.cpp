@@ -4,10 +4,10 @@
 // small slack once the first graphs have loaded what they need. The figures are printed and kept
 // as test properties.
 #include <windows.h>
-#include <dshow.h>
-#include <psapi.h>
 
+#include <dshow.h>
 #include <gmock/gmock.h>
+#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
@@ -213,8 +213,8 @@ TEST(Load, ThreadsOpeningReadingAndClosingLeaveNoGrowth) {
   const double opensPerSecond = opens / seconds;
   const DWORD keptByGraphManager = static_cast<DWORD>(counters.mainOpens) * keptPerGraph;
   std::cout << "load: " << kThreads << " threads, " << counters.mainOpens << " main and "
-            << counters.slaveOpens << " slave opens in " << seconds << " s = "
-            << static_cast<long>(opensPerSecond) << " opens/s" << std::endl
+            << counters.slaveOpens << " slave opens in " << seconds
+            << " s = " << static_cast<long>(opensPerSecond) << " opens/s" << std::endl
             << "handles " << before.handles << " -> " << after.handles << " (the graph manager "
             << "keeps " << keptPerGraph << " per graph: " << keptByGraphManager << ")" << std::endl
             << "private bytes " << before.privateBytes << " -> " << after.privateBytes << std::endl;

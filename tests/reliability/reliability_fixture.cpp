@@ -18,8 +18,8 @@ CoreRecorder::Shape ShapeOf(HostKind kind) {
 
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
   return wide;
@@ -187,12 +187,11 @@ void HostFixture::ExpectOpenFails(const std::string& location, const char* schem
     EXPECT_TRUE(ApartmentBalanced()) << "a failed open left COM initialised: " << shown;
   });
   EXPECT_TRUE(access->Untouched()) << "a failed open wrote into the host object: " << shown;
-  EXPECT_EQ(StandIn::LiveObjects(), objectsBefore) << "a failed open left stand-in objects: " << shown;
+  EXPECT_EQ(StandIn::LiveObjects(), objectsBefore)
+      << "a failed open left stand-in objects: " << shown;
   EXPECT_TRUE(recorder_.Calls().empty()) << "a failed open offered the host something: " << shown;
 }
 
-std::string HostName(const ::testing::TestParamInfo<HostKind>& info) {
-  return NameOf(info.param);
-}
+std::string HostName(const ::testing::TestParamInfo<HostKind>& info) { return NameOf(info.param); }
 
 }  // namespace kavo::test

@@ -4,9 +4,8 @@
 // COM apartment balanced, no stand-in object left).
 #pragma once
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -23,7 +22,7 @@ CoreRecorder::Shape ShapeOf(HostKind kind);
 
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const std::wstring& wide);
-std::string Location(const std::string& id);       // "video.example/watch?v=<id>"
+std::string Location(const std::string& id);  // "video.example/watch?v=<id>"
 // The slave location of <id> as the host passes it: everything after the offered address's scheme.
 std::string SlaveLocation(const std::string& id);
 
