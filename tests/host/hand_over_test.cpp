@@ -1,0 +1,671 @@
+// The main input hand-over as each host receives it: metadata, start time, audio slave and subtitle
+// files, recorded by the stand-in core library, from the stand-in source filter in Wine's real
+// graph manager. Child runs of this program show what becomes of handed-out files when the library
+// unloads, and when the process ends with a graph still running. Own program, own main.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "core_recorder.h"
+#include "host_emulator.h"
+#include "standin_client.h"
+
+namespace kavo::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+using Clock = std::chrono::steady_clock;
+
+// What the host would pass: the recorder only prints the input's address, and reads p_meta out of
+// the item where the host ABI keeps it.
+char fakeInput[64];
+char fakeMeta[64];
+
+struct FakeItem {
+  alignas(8) unsigned char bytes[256] = {};
+  explicit FakeItem(std::ptrdiff_t metaOffset) {
+    void* meta = fakeMeta;
+    std::memcpy(bytes + metaOffset, &meta, sizeof meta);
+  }
+};
+
+const wchar_t kChildSwitch[] = L"--hand-over-child";
+const wchar_t kExitOrderSwitch[] = L"--exit-order-child";
+const char kChildVideo[] = "kid";
+
+enum ChildResult {
+  kChildDone = 0,
+  kChildBadArguments = 2,
+  kChildSetUpFailed = 3,
+  kChildOpenFailed = 4,
+  kChildLostFiles = 5,
+};
+
+// --- Text and files, written here independently of the plug-in's own helpers ---
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                         nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The whole file, or "<missing>".
+std::string FileBytes(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                            nullptr) &&
+                  written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+std::wstring TempFolder() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD length = GetTempPathW(MAX_PATH * 4, buffer);
+  return std::wstring(buffer, length);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+// True for "durud_subs" + decimal counter + "." + suffix.
+bool IsSubtitleFileName(const std::wstring& name, const std::wstring& suffix) {
+  const std::wstring prefix = L"durud_subs";
+  const std::wstring tail = L"." + suffix;
+  if (name.size() <= prefix.size() + tail.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+    return false;
+  std::wstring counter = name.substr(prefix.size(), name.size() - prefix.size() - tail.size());
+  if (!counter.empty() && counter[0] == L'-') counter.erase(0, 1);
+  return !counter.empty() && counter.find_first_not_of(L"0123456789") == std::wstring::npos;
+}
+
+// A file:/// URI back to a Windows path; empty when the URI is not a local file URI made only of
+// unreserved characters, "/", the drive's ":" and %XX escapes.
+std::wstring PathOfFileUri(const std::string& uri) {
+  const std::string scheme = "file:///";
+  if (uri.compare(0, scheme.size(), scheme) != 0) return {};
+  std::string bytes;
+  for (size_t i = scheme.size(); i < uri.size(); ++i) {
+    const char c = uri[i];
+    if (c == '%' && i + 2 < uri.size() && isxdigit(static_cast<unsigned char>(uri[i + 1])) &&
+        isxdigit(static_cast<unsigned char>(uri[i + 2]))) {
+      bytes += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else if (isalnum(static_cast<unsigned char>(c)) || std::strchr("-._~/", c) ||
+               (c == ':' && i == scheme.size() + 1)) {
+      bytes += c == '/' ? '\\' : c;
+    } else {
+      return {};
+    }
+  }
+  return Wide(bytes);
+}
+
+// --- What each host is told ---
+
+CoreRecorder::Shape ShapeOf(HostKind kind) {
+  switch (kind) {
+    case HostKind::V22:
+      return CoreRecorder::Host22;
+    case HostKind::V30Development:
+      return CoreRecorder::Host30Development;
+    default:
+      return CoreRecorder::Host30Release;
+  }
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string ControlPrefix() { return "input_Control " + CoreRecorder::Pointer(fakeInput) + " "; }
+
+std::string SlaveCall(HostKind kind, const std::string& address) {
+  switch (kind) {
+    case HostKind::V22:
+      return ControlPrefix() + "35 " + Quoted(address);
+    case HostKind::V30Development:
+      return ControlPrefix() + "38 1 " + Quoted(address) + " 1";
+    default:
+      return ControlPrefix() + "36 1 " + Quoted(address) + " 1 0 0";
+  }
+}
+
+// `text` is the UTF-8 path (2.2, development 3.0) or the file URI (3.0 releases).
+std::string SubtitleCall(HostKind kind, const std::string& text) {
+  switch (kind) {
+    case HostKind::V22:
+      return ControlPrefix() + "36 " + Quoted(text) + " 1";
+    case HostKind::V30Development:
+      return ControlPrefix() + "39 " + Quoted(text) + " 1";
+    default:
+      return ControlPrefix() + "36 0 " + Quoted(text) + " 0 0 1";
+  }
+}
+
+bool IsSlaveLine(const std::string& line) {
+  return line.rfind("input_Control ", 0) == 0 && line.find("vlc_slave=1") != std::string::npos;
+}
+
+struct OfferedSubtitle {
+  std::string line;   // the recorded call
+  std::string text;   // what it carried: path or URI
+  std::wstring path;  // the file it names; empty when the text does not decode
+};
+
+std::vector<OfferedSubtitle> OfferedSubtitles(HostKind kind, const std::vector<std::string>& calls) {
+  std::vector<OfferedSubtitle> offered;
+  for (const auto& line : calls) {
+    if (line.rfind("input_Control ", 0) != 0 || IsSlaveLine(line)) continue;
+    const auto first = line.find('"');
+    const auto last = line.rfind('"');
+    OfferedSubtitle subtitle{line, {}, {}};
+    if (first != std::string::npos && last > first) {
+      subtitle.text = line.substr(first + 1, last - first - 1);
+      subtitle.path = kind == HostKind::V30Release ? PathOfFileUri(subtitle.text)
+                                                   : Wide(subtitle.text);
+    }
+    offered.push_back(subtitle);
+  }
+  return offered;
+}
+
+// --- The stand-in's date, worked out through the system's own conversions ---
+
+SYSTEMTIME LocalTime(std::int64_t seconds) {
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(seconds) + 11644473600ull) * 10000000ull;
+  const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME utcTime, local;
+  FileTimeToSystemTime(&utc, &utcTime);
+  SystemTimeToTzSpecificLocalTime(nullptr, &utcTime, &local);
+  local.wMilliseconds = 0;
+  return local;
+}
+
+std::string LongDateAndTime(const SYSTEMTIME& time) {
+  wchar_t date[256] = {};
+  wchar_t clock[256] = {};
+  GetDateFormatW(LOCALE_USER_DEFAULT, DATE_LONGDATE, &time, nullptr, date, 256);
+  GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &time, nullptr, clock, 256);
+  return Utf8(date) + " " + Utf8(clock);
+}
+
+// --- The catalog every test draws on ---
+
+const long long kTimestamp = 1600000000;  // 2020 in every time zone
+const char kTitle[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x98\x83 \xF0\x9F\x8E\xAC title";
+const char kDescription[] = "Line one\nline two \xE2\x80\x94 caf\xC3\xA9";
+const char kThumbnails[] = "https://img.example/a.jpg https://img.example/b.jpg";
+
+CatalogTrack EnglishTrack() {
+  // Out of order, one before the origin, one over two lines.
+  return CatalogTrack("English (CC)", "en")
+      .Cue(5000, 6000, "third")
+      .Cue(-500, 1000, "fr\xC3\xBCh")
+      .Cue(1000, 4000, "Second\nline");
+}
+const char kEnglishSrt[] =
+    "1\n00:00:00,000 --> 00:00:01,000\nfr\xC3\xBCh\n\n"
+    "2\n00:00:01,000 --> 00:00:04,000\nSecond\nline\n\n"
+    "3\n00:00:05,000 --> 00:00:06,000\nthird\n\n";
+
+CatalogTrack GermanTrack() {
+  return CatalogTrack("Deutsch", "de").Cue(3723004, 3723504, "Stra\xC3\x9F" "e");
+}
+const char kGermanSrt[] = "1\n01:02:03,004 --> 01:02:03,504\nStra\xC3\x9F" "e\n\n";
+
+CatalogVideo FullVideo(const std::string& id) {
+  return CatalogVideo(id)
+      .Audio(PatternBytes(5000, 3))
+      .Title(kTitle)
+      .Description(kDescription)
+      .ThumbnailUrls(kThumbnails)
+      .Date(kTimestamp)
+      .Track(EnglishTrack())
+      .Track(GermanTrack());
+}
+
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+// --- Child runs ---
+
+std::wstring OwnProgram() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+  return std::wstring(buffer, length);
+}
+
+struct ChildRun {
+  bool ended = false;
+  DWORD exitCode = 0;
+  double seconds = 0;
+};
+
+// Runs this program with `arguments` and waits at most `limitMs`; a child still running then is
+// ended, and reported as not ended.
+ChildRun RunChild(const std::wstring& arguments, DWORD limitMs) {
+  std::wstring commandLine = L"\"" + OwnProgram() + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  ChildRun run;
+  const auto start = Clock::now();
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &child))
+    return run;
+  CloseHandle(child.hThread);
+  run.ended = WaitForSingleObject(child.hProcess, limitMs) == WAIT_OBJECT_0;
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!run.ended) {
+    TerminateProcess(child.hProcess, 99);
+    WaitForSingleObject(child.hProcess, 10000);
+  }
+  GetExitCodeProcess(child.hProcess, &run.exitCode);
+  CloseHandle(child.hProcess);
+  return run;
+}
+
+std::vector<std::wstring> ReportLines(const std::wstring& report) {
+  std::vector<std::wstring> lines;
+  const std::string bytes = FileBytes(report);
+  if (bytes == "<missing>") return lines;
+  size_t start = 0;
+  for (size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(Wide(bytes.substr(start, end - start)));
+  }
+  return lines;
+}
+
+// The child's part: opens the catalog's kChildVideo as a main input of host `kind`, writes the
+// paths of the subtitle files it was offered into `report` (UTF-8, one a line), closes the access
+// or leaves it open with its graph running, and returns from main.
+int HandOverChild(HostKind kind, bool closeAccess, const std::wstring& report) {
+  CoreRecorder recorder;
+  HostEmulator host(kind);
+  if (!EnsureStandInRegistered() || !recorder.Load() || !host.Load()) return kChildSetUpFailed;
+  FakeItem item(host.layout().itemMeta);
+  recorder.Reset(ShapeOf(kind), item.bytes);
+  auto access = host.NewAccess(Narrow(WatchAddress(kChildVideo)), fakeInput);
+  if (access->Open() != 0) return kChildOpenFailed;
+  std::string lines;
+  std::vector<std::wstring> paths;
+  for (const auto& offered : OfferedSubtitles(kind, recorder.Calls())) {
+    lines += Utf8(offered.path) + "\n";
+    paths.push_back(offered.path);
+  }
+  if (!WriteBytes(report, lines)) return kChildSetUpFailed;
+  if (closeAccess) {
+    access->Close();
+    for (const auto& path : paths) {
+      if (!FileExists(path)) return kChildLostFiles;
+    }
+  } else {
+    static_cast<void>(access.release());  // the host never closes it: the process just ends
+  }
+  return kChildDone;
+}
+
+// --- The tests ---
+
+class HandOver : public ::testing::TestWithParam<HostKind> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(EnsureStandInRegistered());
+    StandIn::Reset();
+    ASSERT_TRUE(recorder_.Load());
+    host_ = std::make_unique<HostEmulator>(GetParam());
+    ASSERT_TRUE(host_->Load());
+    item_ = std::make_unique<FakeItem>(host_->layout().itemMeta);
+    recorder_.Reset(ShapeOf(GetParam()), item_->bytes);
+  }
+  void TearDown() override { EXPECT_EQ(StandIn::LiveObjects(), 0) << "stand-in objects leaked"; }
+
+  HostKind kind() const { return GetParam(); }
+
+  // Opens `location` as a main input with a parent input; returns the calls the host saw.
+  std::vector<std::string> OpenMain(const std::string& location, const char* scheme = "yshttps",
+                                    double* seconds = nullptr) {
+    recorder_.Reset(ShapeOf(kind()), item_->bytes);
+    auto access = host_->NewAccess(location, fakeInput, scheme);
+    const auto start = Clock::now();
+    EXPECT_EQ(access->Open(), 0) << location;
+    if (seconds) *seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::vector<std::string> calls = recorder_.Calls();
+    access->Close();
+    return calls;
+  }
+
+  // The offered subtitles, each checked to name an existing file in `folder` whose name ends in
+  // "." + the suffix given in the same order.
+  std::vector<std::wstring> ExpectSubtitleFiles(const std::vector<std::string>& calls,
+                                                const std::wstring& folder,
+                                                const std::vector<std::wstring>& suffixes) {
+    std::vector<std::wstring> paths;
+    const auto offered = OfferedSubtitles(kind(), calls);
+    EXPECT_THAT(offered, SizeIs(suffixes.size()));
+    for (size_t i = 0; i < offered.size() && i < suffixes.size(); ++i) {
+      const OfferedSubtitle& subtitle = offered[i];
+      EXPECT_FALSE(subtitle.path.empty()) << subtitle.line;
+      EXPECT_EQ(subtitle.line, SubtitleCall(kind(), subtitle.text));
+      EXPECT_EQ(FolderOf(subtitle.path), folder) << subtitle.line;
+      EXPECT_TRUE(IsSubtitleFileName(FileNameOf(subtitle.path), suffixes[i])) << subtitle.line;
+      EXPECT_TRUE(FileExists(subtitle.path)) << subtitle.line;
+      paths.push_back(subtitle.path);
+    }
+    return paths;
+  }
+
+  CoreRecorder recorder_;
+  std::unique_ptr<HostEmulator> host_;
+  std::unique_ptr<FakeItem> item_;
+  Catalog catalog_;
+};
+
+TEST_P(HandOver, MainOpenHandsEverythingOverInOrder) {
+  ASSERT_TRUE(catalog_.Add(FullVideo("full")));
+  // Another host name, parameters around the id and a start time: the slave still gets the
+  // normalized address, the start time comes from what the user gave.
+  const std::vector<std::string> calls =
+      OpenMain("m.video.example/watch?feature=share&v=full&t=1m30s");
+
+  const std::string input = CoreRecorder::Pointer(fakeInput);
+  const std::string item = CoreRecorder::Pointer(item_->bytes);
+  const std::string slave = "yshttps://" + Narrow(CanonicalAddress("full")) + "&vlc_slave=1";
+  // 1m30s reaches the host as 90000 in single precision times 0.001f in single precision.
+  ASSERT_THAT(calls, SizeIs(10)) << ::testing::PrintToString(calls);
+  EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 8),
+              ElementsAre("input_GetItem " + input,
+                          "vlc_meta_AddExtra " + CoreRecorder::Pointer(fakeMeta) + " \"date\" " +
+                              Quoted(LongDateAndTime(LocalTime(kTimestamp))),
+                          "input_item_SetMeta " + item + " 6 " + Quoted(kDescription),
+                          "input_item_SetMeta " + item + " 16 " + Quoted(kThumbnails),
+                          "input_item_SetMeta " + item + " 0 " + Quoted(kTitle),
+                          "input_item_SetMeta " + item + " 8 \"2020\"",
+                          "var_SetChecked " + input + " \"start-time\" 80 90.0000076",
+                          SlaveCall(kind(), slave)));
+
+  // One subtitle per track in track order, each file holding exactly its SRT text.
+  const auto paths =
+      ExpectSubtitleFiles(calls, TempFolder(), {L"English (CC).srt", L"Deutsch.srt"});
+  ASSERT_THAT(paths, SizeIs(2));
+  EXPECT_EQ(FileBytes(paths[0]), kEnglishSrt);
+  EXPECT_EQ(FileBytes(paths[1]), kGermanSrt);
+}
+
+// A temporary folder with blanks and letters outside ASCII: the 2.2 and development hosts get it
+// as UTF-8, release hosts as a percent-encoded URI that decodes back to the very path.
+TEST_P(HandOver, SubtitleFilesInAFolderWithBlanksAndAccents) {
+  ASSERT_TRUE(catalog_.Add(FullVideo("full")));
+  const std::wstring folder = TempFolder() + L"dir \u00FC \u00E9 " +
+                              std::to_wstring(GetCurrentProcessId()) + L"." +
+                              std::to_wstring(GetTickCount()) + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  wchar_t oldTmp[MAX_PATH * 4] = {}, oldTemp[MAX_PATH * 4] = {};
+  GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH * 4);
+  GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH * 4);
+  SetEnvironmentVariableW(L"TMP", folder.c_str());
+  SetEnvironmentVariableW(L"TEMP", folder.c_str());
+  ASSERT_EQ(TempFolder(), folder);
+
+  const std::vector<std::string> calls = OpenMain(Narrow(WatchAddress("full")));
+  SetEnvironmentVariableW(L"TMP", oldTmp[0] ? oldTmp : nullptr);
+  SetEnvironmentVariableW(L"TEMP", oldTemp[0] ? oldTemp : nullptr);
+
+  const auto paths = ExpectSubtitleFiles(calls, folder, {L"English (CC).srt", L"Deutsch.srt"});
+  ASSERT_THAT(paths, SizeIs(2));
+  EXPECT_EQ(FileBytes(paths[0]), kEnglishSrt);
+  EXPECT_EQ(FileBytes(paths[1]), kGermanSrt);
+  const auto offered = OfferedSubtitles(kind(), calls);
+  if (kind() == HostKind::V30Release) {
+    // Exactly the escapes a URI needs: blank, the letters' UTF-8 bytes, the parentheses.
+    EXPECT_NE(offered[0].text.find("/dir%20%C3%BC%20%C3%A9%20"), std::string::npos)
+        << offered[0].text;
+    EXPECT_NE(offered[0].text.find(".English%20%28CC%29.srt"), std::string::npos)
+        << offered[0].text;
+  } else {
+    EXPECT_EQ(offered[0].text, Utf8(paths[0]));
+  }
+  // The folder is the test's own, and these files are held until the library unloads: take them
+  // out of the way now (the later removal of a missing file does nothing).
+  for (const auto& path : paths) DeleteFileW(path.c_str());
+  EXPECT_TRUE(RemoveDirectoryW(folder.c_str()));
+}
+
+TEST_P(HandOver, SlaveSchemeFollowsTheAccessNameOnlyUnder22) {
+  // An audio stream and a subtitle track that ends: the wait ends with the track, not a second later.
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("sch").Audio(PatternBytes(100)).Track(
+      CatalogTrack("", "en").Cue(0, 10, "x"))));
+  const std::string address = "://" + Narrow(CanonicalAddress("sch")) + "&vlc_slave=1";
+  const struct {
+    const char* access;
+    const char* scheme;
+  } cases[] = {{nullptr, "yshttps"}, {"HTTPS", "yshttps"}, {"YsHttpS", "yshttps"},
+               {"http", "yshttp"},   {"YSHTTP", "yshttp"}, {"rtsp", "yshttp"}};
+  for (const auto& c : cases) {
+    const auto calls = OpenMain(Narrow(WatchAddress("sch")) + "&x=1", c.access);
+    // 3.0 hosts have no access name to go by: always the secure scheme.
+    const std::string scheme = kind() == HostKind::V22 ? c.scheme : "yshttps";
+    std::vector<std::string> slaves;
+    for (const auto& line : calls) {
+      if (IsSlaveLine(line)) slaves.push_back(line);
+    }
+    EXPECT_THAT(slaves, ElementsAre(SlaveCall(kind(), scheme + address)))
+        << (c.access ? c.access : "NULL");
+  }
+}
+
+TEST_P(HandOver, NoAudioNoSlaveAndNoTracksNoSubtitle) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("mute").Title("t").Track(GermanTrack())));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("bare").Title("t").Audio(PatternBytes(100))));
+  const std::string item = CoreRecorder::Pointer(item_->bytes);
+  const std::string getItem = "input_GetItem " + CoreRecorder::Pointer(fakeInput);
+  const std::string title = "input_item_SetMeta " + item + " 0 \"t\"";
+
+  const auto mute = OpenMain(Narrow(WatchAddress("mute")));
+  ASSERT_THAT(mute, SizeIs(3));
+  EXPECT_EQ(mute[0], getItem);
+  EXPECT_EQ(mute[1], title);
+  EXPECT_EQ(FileBytes(ExpectSubtitleFiles(mute, TempFolder(), {L"Deutsch.srt"}).at(0)), kGermanSrt);
+
+  EXPECT_THAT(OpenMain(Narrow(WatchAddress("bare"))),
+              ElementsAre(getItem, title,
+                          SlaveCall(kind(), "yshttps://" + Narrow(CanonicalAddress("bare")) +
+                                                "&vlc_slave=1")));
+}
+
+// The wait for the subtitle streams is bounded: a track that never ends costs about a second and
+// is left out, while the one that ended is offered.
+TEST_P(HandOver, NeverEndingTrackIsLeftOutAfterAboutASecond) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("stuck")
+                               .Track(GermanTrack())
+                               .Track(CatalogTrack("Endless", "xx").Cue(0, 500, "on").NeverEnds())));
+  double seconds = 0;
+  const auto calls = OpenMain(Narrow(WatchAddress("stuck")), "yshttps", &seconds);
+  EXPECT_GT(seconds, 0.5);
+  EXPECT_LT(seconds, 5.0);
+  const auto paths = ExpectSubtitleFiles(calls, TempFolder(), {L"Deutsch.srt"});
+  ASSERT_THAT(paths, SizeIs(1));
+  EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
+}
+
+TEST_P(HandOver, TrackNamesWithSeparatorsStayInTheTemporaryFolder) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("sep")
+                               .Track(CatalogTrack("../x").Cue(0, 1, "a"))
+                               .Track(CatalogTrack("..\\..\\y").Cue(0, 1, "b"))));
+  const auto paths = ExpectSubtitleFiles(OpenMain(Narrow(WatchAddress("sep"))), TempFolder(),
+                                         {L".._x.srt", L".._.._y.srt"});
+  ASSERT_THAT(paths, SizeIs(2));
+  EXPECT_EQ(FileBytes(paths[0]), "1\n00:00:00,000 --> 00:00:00,001\na\n\n");
+  EXPECT_EQ(FileBytes(paths[1]), "1\n00:00:00,000 --> 00:00:00,001\nb\n\n");
+}
+
+// Handed-out files outlive both accesses and the player; they go when the library unloads, which a
+// child run of this program shows by returning from main.
+TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
+  ASSERT_TRUE(catalog_.Add(FullVideo("full")));
+  auto main = host_->NewAccess(Narrow(WatchAddress("full")), fakeInput);
+  ASSERT_EQ(main->Open(), 0);
+  const auto calls = recorder_.Calls();
+  auto slave = host_->NewAccess(OfferedSlaveLocation(calls), fakeInput);
+  ASSERT_EQ(slave->Open(), 0);
+  const auto paths = ExpectSubtitleFiles(calls, TempFolder(), {L"English (CC).srt", L"Deutsch.srt"});
+  main->Close();
+  slave->Close();
+  EXPECT_EQ(StandIn::LiveObjects(), 0) << "the player outlived its accesses";
+  for (const auto& path : paths) EXPECT_TRUE(FileExists(path)) << Utf8(path) << " went too early";
+  ASSERT_THAT(paths, SizeIs(2));
+  EXPECT_EQ(FileBytes(paths[0]), kEnglishSrt);
+  EXPECT_EQ(FileBytes(paths[1]), kGermanSrt);
+
+  ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo)));
+  const std::wstring report = TempFolder() + L"hand_over_report_" +
+                              std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const ChildRun run = RunChild(std::wstring(kChildSwitch) + L" " +
+                                    std::to_wstring(static_cast<int>(kind())) + L" close \"" +
+                                    report + L"\"",
+                                60000);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone));
+  const auto childPaths = ReportLines(report);
+  DeleteFileW(report.c_str());
+  ASSERT_THAT(childPaths, SizeIs(2));
+  for (const auto& path : childPaths) {
+    EXPECT_EQ(FolderOf(path), TempFolder());
+    EXPECT_FALSE(FileExists(path)) << Utf8(path) << " outlived the library";
+  }
+}
+
+// The host may end the process without closing an input. The process must still end at once and
+// cleanly, with a graph running and a source thread still streaming, and the files go with it.
+TEST_P(HandOver, ProcessExitWithTheGraphRunningEndsCleanlyAndRemovesFiles) {
+  ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(
+      CatalogTrack("Endless", "xx").Cue(0, 500, "on").NeverEnds())));
+  const std::wstring report = TempFolder() + L"hand_over_report_" +
+                              std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const ChildRun run = RunChild(std::wstring(kChildSwitch) + L" " +
+                                    std::to_wstring(static_cast<int>(kind())) + L" keep \"" +
+                                    report + L"\"",
+                                60000);
+  ASSERT_TRUE(run.ended) << "the child hung at exit";
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone));
+  // Start-up, the one-second wait for the endless track and the exit itself.
+  EXPECT_LT(run.seconds, 15.0);
+  const auto childPaths = ReportLines(report);
+  DeleteFileW(report.c_str());
+  ASSERT_THAT(childPaths, SizeIs(2));
+  for (const auto& path : childPaths) {
+    EXPECT_EQ(FolderOf(path), TempFolder());
+    EXPECT_FALSE(FileExists(path)) << Utf8(path) << " outlived the process";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HandOver,
+                         ::testing::Values(HostKind::V22, HostKind::V30Development,
+                                           HostKind::V30Release),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
+
+// The plug-in tells its registry in DllMain that the process is ending, and relies on that running
+// before its static objects are destroyed. A probe DLL built like the plug-in writes down the order
+// in which its DllMain and its static destructors see the end of a child run.
+TEST(ProcessExit, DllMainSeesTheExitBeforeStaticDestructorsRun) {
+  const std::wstring report = TempFolder() + L"exit_order_" +
+                              std::to_wstring(GetCurrentProcessId()) + L".txt";
+  DeleteFileW(report.c_str());
+  const ChildRun run = RunChild(std::wstring(kExitOrderSwitch) + L" \"" + report + L"\"", 60000);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_THAT(ReportLines(report), ElementsAre(L"DllMain: process detach, process exiting",
+                                               L"destructor: function-local static",
+                                               L"destructor: namespace-scope static"));
+  DeleteFileW(report.c_str());
+}
+
+int ExitOrderChild(const std::wstring& report) {
+  const HMODULE probe = LoadLibraryW(L"kavo_exit_order_probe.dll");
+  if (!probe) return kChildSetUpFailed;
+  using Arm = void (*)(const wchar_t*);
+  const auto arm = reinterpret_cast<Arm>(GetProcAddress(probe, "probe_Arm"));
+  if (!arm) return kChildSetUpFailed;
+  arm(report.c_str());
+  return kChildDone;
+}
+
+}  // namespace
+}  // namespace kavo::test
+
+int main(int argc, char** argv) {
+  using namespace kavo::test;
+  // Paths may hold characters the narrow arguments cannot carry: read the wide command line.
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide && count >= 2 && std::wcscmp(wide[1], kChildSwitch) == 0) {
+    int result = kChildBadArguments;
+    if (count == 5) {
+      const int kind = _wtoi(wide[2]);
+      const bool close = std::wcscmp(wide[3], L"close") == 0;
+      const std::wstring report = wide[4];
+      LocalFree(wide);
+      result = HandOverChild(static_cast<HostKind>(kind), close, report);
+      return result;
+    }
+    LocalFree(wide);
+    return result;
+  }
+  if (wide && count == 3 && std::wcscmp(wide[1], kExitOrderSwitch) == 0) {
+    const std::wstring report = wide[2];
+    LocalFree(wide);
+    return ExitOrderChild(report);
+  }
+  LocalFree(wide);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
