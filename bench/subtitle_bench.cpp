@@ -1,0 +1,218 @@
+// What a main open waits for. For 0, 1 and 4 subtitle tracks whose streams end at once: the open of
+// a 3.0 release host's main access with a parent input (which runs the graph and waits for the
+// subtitle streams), next to the graph's own delivery of the same streams in a player run
+// directly. Then the time to turn 10 000 cues into an SRT file. The last line reads
+// "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
+#include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core_recorder.h"
+#include "filters/srt_writer.h"
+#include "filters/subtitle_renderer.h"
+#include "filters/temp_files.h"
+#include "host_emulator.h"
+#include "meta/text.h"
+#include "player/player.h"
+#include "standin_client.h"
+
+using namespace kavo::test;
+using Microsoft::WRL::ComPtr;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRuns = 5;
+constexpr int kTrackCounts[] = {0, 1, 4};
+constexpr int kCueCount = 10000;
+
+char fakeInput[64];
+char fakeMeta[64];
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+std::string VideoId(int tracks) { return "t" + std::to_string(tracks); }
+
+CatalogVideo VideoWith(int tracks) {
+  CatalogVideo video(VideoId(tracks));
+  video.Audio(PatternBytes(1000, 2));
+  for (int i = 0; i < tracks; ++i) {
+    video.Track(CatalogTrack("Track " + std::to_string(i), "en").Cue(0, 1000, "only cue"));
+  }
+  return video;
+}
+
+// One main open and close through the host emulator; the open's duration in ms, or -1.
+double TimedOpen(const HostEmulator& host, CoreRecorder& recorder, const std::string& location) {
+  alignas(8) unsigned char item[256] = {};
+  void* meta = fakeMeta;
+  std::memcpy(item + host.layout().itemMeta, &meta, sizeof meta);
+  recorder.Reset(CoreRecorder::Host30Release, item);
+  auto access = host.NewAccess(location, fakeInput);
+  const auto start = Clock::now();
+  const int result = access->Open();
+  const double ms = Ms(Clock::now() - start);
+  if (result != 0) return -1;
+  access->Close();
+  return ms;
+}
+
+struct Delivery {
+  double runMs = 0;       // IMediaControl::Run returning
+  double completeMs = 0;  // WaitForCompletion returning, counted from before Run
+  HRESULT waited = E_FAIL;
+  long code = 0;
+  size_t renderers = 0;
+  size_t files = 0;
+};
+
+// The graph's part alone: a player built directly, run without a clock as the hand-over runs it,
+// and WaitForCompletion with the hand-over's limit; then every renderer asked for its file.
+Delivery DeliverDirectly(const std::string& id) {
+  Delivery delivery;
+  kavo::PlayerHandle player(new kavo::Player());
+  if (FAILED(player->Open(CanonicalAddress(id)))) return delivery;
+  FILTER_INFO info{};
+  player->GetSourceFilter()->QueryFilterInfo(&info);
+  ComPtr<IFilterGraph> graph(info.pGraph);
+  if (info.pGraph) info.pGraph->Release();
+  ComPtr<IMediaFilter> filter;
+  ComPtr<IMediaControl> control;
+  ComPtr<IMediaEvent> events;
+  if (!graph || FAILED(graph.As(&filter)) || FAILED(graph.As(&control)) ||
+      FAILED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()))))
+    return delivery;
+  filter->SetSyncSource(nullptr);
+  const auto start = Clock::now();
+  control->Run();
+  delivery.runMs = Ms(Clock::now() - start);
+  delivery.waited = events->WaitForCompletion(1000, &delivery.code);
+  delivery.completeMs = Ms(Clock::now() - start);
+
+  ComPtr<IEnumFilters> filters;
+  graph->EnumFilters(filters.GetAddressOf());
+  for (ComPtr<IBaseFilter> each; filters->Next(1, each.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
+    ComPtr<kavo::ISubtitleRenderer> renderer;
+    if (FAILED(each->QueryInterface(kavo::IID_ISubtitleRenderer,
+                                    reinterpret_cast<void**>(renderer.GetAddressOf()))))
+      continue;
+    ++delivery.renderers;
+    BSTR path = nullptr;
+    if (SUCCEEDED(renderer->GetFilePath(&path))) ++delivery.files;
+    SysFreeString(path);
+  }
+  return delivery;
+}
+
+const char* WaitResult(HRESULT result) {
+  if (result == S_OK) return "S_OK";
+  if (result == E_ABORT) return "E_ABORT (time-out)";
+  return "failed";
+}
+
+// Best of kRuns, in ms.
+template <typename Work>
+double Best(Work work) {
+  double best = 1e30;
+  for (int run = 0; run < kRuns; ++run) {
+    const auto start = Clock::now();
+    work();
+    best = std::min(best, Ms(Clock::now() - start));
+  }
+  return best;
+}
+
+}  // namespace
+
+int main() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (!EnsureStandInRegistered()) {
+    std::puts("stand-in source filter not registered");
+    return 1;
+  }
+  CoreRecorder recorder;
+  HostEmulator host(HostKind::V30Release);
+  if (!recorder.Load() || !host.Load()) {
+    std::puts("cannot load libvlccore.dll (the recorder) or libkavo_plugin.dll");
+    return 1;
+  }
+  Catalog catalog;
+  for (int tracks : kTrackCounts) {
+    if (!catalog.Add(VideoWith(tracks))) {
+      std::puts("cannot write the catalog");
+      return 1;
+    }
+  }
+
+  std::printf("main open of a 3.0 release host with a parent input, %d runs each after one to warm up\n",
+              kRuns);
+  std::vector<double> medians;
+  for (int tracks : kTrackCounts) {
+    const std::wstring wide = WatchAddress(VideoId(tracks));
+    const std::string location(wide.begin(), wide.end());
+    TimedOpen(host, recorder, location);
+    std::vector<double> runs;
+    for (int run = 0; run < kRuns; ++run) runs.push_back(TimedOpen(host, recorder, location));
+    if (*std::min_element(runs.begin(), runs.end()) < 0) {
+      std::puts("an open failed");
+      return 1;
+    }
+    medians.push_back(Median(runs));
+    std::printf("  %d track(s): median %.1f ms (", tracks, medians.back());
+    for (double ms : runs) std::printf(" %.1f", ms);
+    std::puts(" )");
+  }
+
+  std::puts("the graph alone: a player run directly, WaitForCompletion(1000) as the hand-over calls it");
+  for (int tracks : kTrackCounts) {
+    std::vector<double> run, complete;
+    Delivery last;
+    for (int pass = 0; pass < kRuns; ++pass) {
+      last = DeliverDirectly(VideoId(tracks));
+      run.push_back(last.runMs);
+      complete.push_back(last.completeMs);
+    }
+    std::printf("  %d track(s): Run returns after %.2f ms, WaitForCompletion after %.1f ms "
+                "(medians), last %s, event %ld; %zu renderer(s), %zu file(s)\n",
+                tracks, Median(run), Median(complete), WaitResult(last.waited), last.code,
+                last.renderers, last.files);
+  }
+
+  std::vector<kavo::SrtCue> cues;
+  for (int i = 0; i < kCueCount; ++i) {
+    cues.push_back({static_cast<std::int64_t>(i) * 2000, 1500,
+                    L"Cue " + std::to_wstring(i) + L", two lines\nof text with \u00FC and \u2603"});
+  }
+  std::wstring text;
+  const double buildMs = Best([&] { text = kavo::BuildSrtText(cues); });
+  std::string bytes;
+  const double convertMs = Best([&] { bytes = kavo::WideToUtf8(text); });
+  bool written = true;
+  const double writeMs = Best([&] {
+    const std::wstring path = kavo::MakeUniqueTempPath(L"bench.srt", L"durud_subs");
+    written = written && kavo::WriteWholeFile(bytes, path);
+    DeleteFileW(path.c_str());
+  });
+  if (!written) {
+    std::puts("cannot write the SRT file");
+    return 1;
+  }
+  std::printf("srt: %d cues, %zu bytes: BuildSrtText %.2f ms, to UTF-8 %.2f ms, "
+              "WriteWholeFile %.2f ms (best of %d)\n",
+              kCueCount, bytes.size(), buildMs, convertMs, writeMs, kRuns);
+
+  std::printf("open ms: %.0f %.0f %.0f\n", medians[0], medians[1], medians[2]);
+  return 0;
+}
