@@ -27,9 +27,9 @@ class FaultInjection : public HostFixture {
     ASSERT_TRUE(catalog_.Add(CatalogVideo("clip").Container(container_).Audio(audio_)));
   }
 
-  // A video like "clip" with one fault line. Its short subtitle track lets a hand-over's wait for
-  // the graph end as soon as the track has ended: Wine's graph manager does not count the main
-  // stream's renderer, so without a track the wait lasts its full second.
+  // A video like "clip" with one fault line. Its short subtitle track ends a hand-over's wait for
+  // the graph at once: Wine's graph manager completes when its subtitle renderers have ended (it
+  // does not wait for the main stream's renderer), and with none the wait lasts its full second.
   void AddFaulty(const std::string& id, const std::string& fault) {
     ASSERT_TRUE(catalog_.Add(CatalogVideo(id)
                                  .Container(container_)
