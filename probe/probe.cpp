@@ -226,11 +226,24 @@ int Probe(const std::wstring& address) {
   return kFound;
 }
 
-}  // namespace
+// Metadata and file names are UTF-8, which a console shows as such only in its UTF-8 code page.
+// The console belongs to the command prompt too: its code page is put back afterwards.
+class Utf8Console {
+ public:
+  Utf8Console() : previous_(GetConsoleOutputCP()) {
+    if (previous_) SetConsoleOutputCP(CP_UTF8);
+  }
+  ~Utf8Console() {
+    if (previous_) SetConsoleOutputCP(previous_);
+  }
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
 
-int main() {
-  // Metadata and file names are UTF-8; a console shows them as such only in this code page.
-  SetConsoleOutputCP(CP_UTF8);
+ private:
+  UINT previous_;  // 0 without a console
+};
+
+int Run() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!arguments || count != 2) {
@@ -244,4 +257,11 @@ int main() {
   const int status = Probe(address);
   if (SUCCEEDED(com)) CoUninitialize();
   return status;
+}
+
+}  // namespace
+
+int main() {
+  const Utf8Console console;
+  return Run();
 }
