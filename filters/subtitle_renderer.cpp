@@ -14,10 +14,11 @@ constexpr int kWriteAttempts = 3;
 constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
 const wchar_t kFilePrefix[] = L"durud_subs";
 
-// A separator in a track name would lead the file out of the temporary folder.
+// A separator in a track name would lead the file out of the temporary folder, and a colon would
+// write the text into an alternate stream of another file, leaving an empty file behind.
 std::wstring FileSuffix(std::wstring name) {
-  std::replace(name.begin(), name.end(), L'\\', L'_');
-  std::replace(name.begin(), name.end(), L'/', L'_');
+  for (const wchar_t unsafe : {L'\\', L'/', L':'})
+    std::replace(name.begin(), name.end(), unsafe, L'_');
   if (!name.empty()) name += L".";
   return name + L"srt";
 }

@@ -283,6 +283,18 @@ TEST_F(SubtitleRenderer, SeparatorsInTheNameStayInsideTheTemporaryFolder) {
   EXPECT_TRUE(FileExists(path));
 }
 
+TEST_F(SubtitleRenderer, ColonInTheNameWritesAPlainFile) {
+  const std::wstring stem = FreshName(L"c");
+  Build({stem + L":en"});
+  Deliver("line", 0, 10000);
+  ASSERT_EQ(source_->DeliverEndOfStream(0), S_OK);
+  std::wstring path;
+  ASSERT_EQ(FilePath(renderers_[0].Get(), &path), S_OK);
+  EXPECT_EQ(ParentFolder(path), TempFolder());
+  EXPECT_NE(path.find(L"." + stem + L"_en.srt"), std::wstring::npos);
+  EXPECT_TRUE(FileExists(path));
+}
+
 TEST_F(SubtitleRenderer, RenderersEndingTogetherWriteDistinctFiles) {
   const std::wstring name = FreshName(L"same");
   Build({name, name, name});
