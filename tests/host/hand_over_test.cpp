@@ -23,8 +23,6 @@ namespace kavo::test {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 using ::testing::SizeIs;
 using Clock = std::chrono::steady_clock;
 
