@@ -17,6 +17,7 @@
 #include "crc32.h"
 #include "expected_video.h"
 #include "host_session.h"
+#include "host_test_support.h"
 #include "standin_client.h"
 
 using namespace kavo::demo;
@@ -43,16 +44,6 @@ std::string OneLine(const std::string& text) {
   std::string out;
   for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
   return out;
-}
-
-std::string Utf8FromWide(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length,
-                      nullptr, nullptr);
-  return text;
 }
 
 // The value of query parameter `name` ("v", "t"), or empty.
@@ -206,13 +197,13 @@ int ShowHost(const HostSession& session, const ExpectedVideo& video, const std::
     for (size_t at = bytes.find(" --> "); at != std::string::npos; at = bytes.find(" --> ", at + 1))
       ++cues;
     Item(i == 0 ? "subtitles" : "",
-         Utf8FromWide(name) + " (query " + std::to_string(offer.query) + "), " +
+         kavo::test::Utf8(name) + " (query " + std::to_string(offer.query) + "), " +
              (offer.readable ? std::to_string(cues) + " cues, first " + OneLine(firstCue)
                              : std::string("unreadable")));
     if (i >= video.tracks.size()) continue;
     const ExpectedTrack& track = video.tracks[i];
     const std::string suffix = "." + track.Label() + ".srt";
-    const std::string utf8Name = Utf8FromWide(name);
+    const std::string utf8Name = kavo::test::Utf8(name);
     check.Expect(utf8Name.rfind("durud_subs", 0) == 0 && utf8Name.size() > suffix.size() &&
                      utf8Name.compare(utf8Name.size() - suffix.size(), suffix.size(), suffix) == 0,
                  "file " + std::to_string(i + 1) + " should be named durud_subs<n>" + suffix);
@@ -248,7 +239,7 @@ int Run(const std::string& address) {
   ExpectedVideo video;
   std::string error;
   if (!ReadExpectedVideo(root, id, video, error)) {
-    Say("catalog " + Utf8FromWide(root) + ": " + error);
+    Say("catalog " + kavo::test::Utf8(root) + ": " + error);
     return 2;
   }
   Say("address:    " + address);
@@ -276,7 +267,7 @@ int main() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   const std::string address =
-      arguments && count > 1 ? Utf8FromWide(arguments[1]) : std::string(kDefaultAddress);
+      arguments && count > 1 ? kavo::test::Utf8(arguments[1]) : std::string(kDefaultAddress);
   LocalFree(arguments);
   try {
     const int status = Run(address);

@@ -5,6 +5,8 @@
 #include <memory>
 #include <sstream>
 
+#include "host_test_support.h"
+
 namespace kavo::demo {
 
 namespace {
@@ -117,7 +119,7 @@ std::vector<std::pair<std::string, std::string>> Entries(const std::string& text
 
 bool ReadTrack(const std::wstring& folder, ExpectedTrack& track, std::string& error) {
   std::string text;
-  if (!ReadWholeFile(folder + L"\\" + WideFromUtf8(track.file), text)) {
+  if (!ReadWholeFile(folder + L"\\" + test::Wide(track.file), text)) {
     error = "cannot read track file " + track.file;
     return false;
   }
@@ -168,15 +170,6 @@ std::string SrtTime(long long ms) {
   return text;
 }
 
-std::wstring WideFromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
-}
-
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -204,7 +197,7 @@ bool ReadExpectedVideo(const std::wstring& root, const std::string& id, Expected
                        std::string& error) {
   video = ExpectedVideo();
   video.id = id;
-  const std::wstring folder = root + L"\\" + WideFromUtf8(id);
+  const std::wstring folder = root + L"\\" + test::Wide(id);
   std::string text;
   if (!ReadWholeFile(folder + L"\\video.txt", text)) {
     error = "no video.txt for \"" + id + "\" in the catalog";
@@ -220,12 +213,12 @@ bool ReadExpectedVideo(const std::wstring& root, const std::string& id, Expected
     if (key == "subtitle") video.tracks.push_back(ExpectedTrack{value, "", "", {}});
   }
   if (video.containerFile.empty() ||
-      !ReadWholeFile(folder + L"\\" + WideFromUtf8(video.containerFile), video.container)) {
+      !ReadWholeFile(folder + L"\\" + test::Wide(video.containerFile), video.container)) {
     error = "cannot read the container file \"" + video.containerFile + "\"";
     return false;
   }
   if (video.audioFile &&
-      !ReadWholeFile(folder + L"\\" + WideFromUtf8(*video.audioFile), video.audio)) {
+      !ReadWholeFile(folder + L"\\" + test::Wide(*video.audioFile), video.audio)) {
     error = "cannot read the audio file \"" + *video.audioFile + "\"";
     return false;
   }

@@ -52,6 +52,5 @@ bool ReadExpectedVideo(const std::wstring& root, const std::string& id, Expected
 std::string SrtTime(long long ms);
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
-std::wstring WideFromUtf8(const std::string& text);
 
 }  // namespace kavo::demo

@@ -8,6 +8,7 @@
 #include "core_recorder.h"
 #include "descriptor_recorder.h"
 #include "expected_video.h"
+#include "host_test_support.h"
 #include "standin_client.h"
 
 namespace kavo::demo {
@@ -17,6 +18,7 @@ namespace {
 using test::CoreRecorder;
 using test::DescriptorRecorder;
 using test::HostKind;
+using test::ShapeOf;
 
 constexpr size_t kHostReadSize = 32768;
 constexpr size_t kSeekReadSize = 65536;
@@ -26,17 +28,6 @@ struct FakeItem {
   alignas(8) unsigned char bytes[256] = {};
   char meta = 0;
 };
-
-CoreRecorder::Shape ShapeOf(HostKind kind) {
-  switch (kind) {
-    case HostKind::V22:
-      return CoreRecorder::Host22;
-    case HostKind::V30Development:
-      return CoreRecorder::Host30Development;
-    default:
-      return CoreRecorder::Host30Release;
-  }
-}
 
 // "module 263 \"DIDUZU\"" and friends, as the descriptor recorder writes them.
 ModuleDescription Describe(HostKind kind) {
@@ -120,7 +111,7 @@ std::wstring LocalPath(const std::string& argument) {
       if (c == '/') c = '\\';
     }
   }
-  return WideFromUtf8(path);
+  return test::Wide(path);
 }
 
 // Sorts the recorded core calls into what this host was told.

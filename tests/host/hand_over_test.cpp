@@ -17,6 +17,7 @@
 
 #include "core_recorder.h"
 #include "host_emulator.h"
+#include "host_test_support.h"
 #include "standin_client.h"
 
 namespace kavo::test {
@@ -28,16 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 // What the host would pass: the recorder only prints the input's address, and reads p_meta out of
 // the item where the host ABI keeps it.
-char fakeInput[64];
-char fakeMeta[64];
-
-struct FakeItem {
-  alignas(8) unsigned char bytes[256] = {};
-  explicit FakeItem(std::ptrdiff_t metaOffset) {
-    void* meta = fakeMeta;
-    std::memcpy(bytes + metaOffset, &meta, sizeof meta);
-  }
-};
+HostInput hostInput;
 
 const wchar_t kChildSwitch[] = L"--hand-over-child";
 const wchar_t kExitOrderSwitch[] = L"--exit-order-child";
@@ -51,44 +43,7 @@ enum ChildResult {
   kChildLostFiles = 5,
 };
 
-// --- Text and files, written here independently of the plug-in's own helpers ---
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
-                      nullptr, nullptr);
-  return utf8;
-}
-
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The whole file, or "<missing>".
-std::string FileBytes(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
+// --- Files and file URIs, written here independently of the plug-in's own helpers ---
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   const HANDLE file =
@@ -100,12 +55,6 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
                   written == bytes.size();
   CloseHandle(file);
   return ok;
-}
-
-std::wstring TempFolder() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = GetTempPathW(MAX_PATH * 4, buffer);
-  return std::wstring(buffer, length);
 }
 
 std::wstring FolderOf(const std::wstring& path) {
@@ -152,20 +101,11 @@ std::wstring PathOfFileUri(const std::string& uri) {
 
 // --- What each host is told ---
 
-CoreRecorder::Shape ShapeOf(HostKind kind) {
-  switch (kind) {
-    case HostKind::V22:
-      return CoreRecorder::Host22;
-    case HostKind::V30Development:
-      return CoreRecorder::Host30Development;
-    default:
-      return CoreRecorder::Host30Release;
-  }
-}
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-std::string ControlPrefix() { return "input_Control " + CoreRecorder::Pointer(fakeInput) + " "; }
+std::string ControlPrefix() {
+  return "input_Control " + CoreRecorder::Pointer(hostInput.input) + " ";
+}
 
 std::string SlaveCall(HostKind kind, const std::string& address) {
   switch (kind) {
@@ -330,9 +270,9 @@ int HandOverChild(HostKind kind, bool closeAccess, const std::wstring& report) {
   CoreRecorder recorder;
   HostEmulator host(kind);
   if (!EnsureStandInRegistered() || !recorder.Load() || !host.Load()) return kChildSetUpFailed;
-  FakeItem item(host.layout().itemMeta);
-  recorder.Reset(ShapeOf(kind), item.bytes);
-  auto access = host.NewAccess(Narrow(WatchAddress(kChildVideo)), fakeInput);
+  hostInput.LayOut(host.layout());
+  recorder.Reset(ShapeOf(kind), hostInput.item);
+  auto access = host.NewAccess(Narrow(WatchAddress(kChildVideo)), hostInput.input);
   if (access->Open() != 0) return kChildOpenFailed;
   std::string lines;
   std::vector<std::wstring> paths;
@@ -362,8 +302,9 @@ class HandOver : public ::testing::TestWithParam<HostKind> {
     ASSERT_TRUE(recorder_.Load());
     host_ = std::make_unique<HostEmulator>(GetParam());
     ASSERT_TRUE(host_->Load());
-    item_ = std::make_unique<FakeItem>(host_->layout().itemMeta);
-    recorder_.Reset(ShapeOf(GetParam()), item_->bytes);
+    hostInput = HostInput();
+    hostInput.LayOut(host_->layout());
+    recorder_.Reset(ShapeOf(GetParam()), hostInput.item);
   }
   void TearDown() override { EXPECT_EQ(StandIn::LiveObjects(), 0) << "stand-in objects leaked"; }
 
@@ -372,8 +313,8 @@ class HandOver : public ::testing::TestWithParam<HostKind> {
   // Opens `location` as a main input with a parent input; returns the calls the host saw.
   std::vector<std::string> OpenMain(const std::string& location, const char* scheme = "yshttps",
                                     double* seconds = nullptr) {
-    recorder_.Reset(ShapeOf(kind()), item_->bytes);
-    auto access = host_->NewAccess(location, fakeInput, scheme);
+    recorder_.Reset(ShapeOf(kind()), hostInput.item);
+    auto access = host_->NewAccess(location, hostInput.input, scheme);
     const auto start = Clock::now();
     EXPECT_EQ(access->Open(), 0) << location;
     if (seconds) *seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -404,7 +345,6 @@ class HandOver : public ::testing::TestWithParam<HostKind> {
 
   CoreRecorder recorder_;
   std::unique_ptr<HostEmulator> host_;
-  std::unique_ptr<FakeItem> item_;
   Catalog catalog_;
 };
 
@@ -415,15 +355,15 @@ TEST_P(HandOver, MainOpenHandsEverythingOverInOrder) {
   const std::vector<std::string> calls =
       OpenMain("m.video.example/watch?feature=share&v=full&t=1m30s");
 
-  const std::string input = CoreRecorder::Pointer(fakeInput);
-  const std::string item = CoreRecorder::Pointer(item_->bytes);
+  const std::string input = CoreRecorder::Pointer(hostInput.input);
+  const std::string item = CoreRecorder::Pointer(hostInput.item);
   const std::string slave = "yshttps://" + Narrow(CanonicalAddress("full")) + "&vlc_slave=1";
   // 1m30s reaches the host as 90000 in single precision times 0.001f in single precision.
   ASSERT_THAT(calls, SizeIs(10)) << ::testing::PrintToString(calls);
   EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 8),
               ElementsAre("input_GetItem " + input,
-                          "vlc_meta_AddExtra " + CoreRecorder::Pointer(fakeMeta) + " \"date\" " +
-                              Quoted(LongDateAndTime(LocalTime(kTimestamp))),
+                          "vlc_meta_AddExtra " + CoreRecorder::Pointer(hostInput.meta) +
+                              " \"date\" " + Quoted(LongDateAndTime(LocalTime(kTimestamp))),
                           "input_item_SetMeta " + item + " 6 " + Quoted(kDescription),
                           "input_item_SetMeta " + item + " 16 " + Quoted(kThumbnails),
                           "input_item_SetMeta " + item + " 0 " + Quoted(kTitle),
@@ -504,8 +444,8 @@ TEST_P(HandOver, SlaveSchemeFollowsTheAccessNameOnlyUnder22) {
 TEST_P(HandOver, NoAudioNoSlaveAndNoTracksNoSubtitle) {
   ASSERT_TRUE(catalog_.Add(CatalogVideo("mute").Title("t").Track(GermanTrack())));
   ASSERT_TRUE(catalog_.Add(CatalogVideo("bare").Title("t").Audio(PatternBytes(100))));
-  const std::string item = CoreRecorder::Pointer(item_->bytes);
-  const std::string getItem = "input_GetItem " + CoreRecorder::Pointer(fakeInput);
+  const std::string item = CoreRecorder::Pointer(hostInput.item);
+  const std::string getItem = "input_GetItem " + CoreRecorder::Pointer(hostInput.input);
   const std::string title = "input_item_SetMeta " + item + " 0 \"t\"";
 
   const auto mute = OpenMain(Narrow(WatchAddress("mute")));
@@ -550,10 +490,10 @@ TEST_P(HandOver, TrackNamesWithSeparatorsStayInTheTemporaryFolder) {
 // child run of this program shows by returning from main.
 TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
   ASSERT_TRUE(catalog_.Add(FullVideo("full")));
-  auto main = host_->NewAccess(Narrow(WatchAddress("full")), fakeInput);
+  auto main = host_->NewAccess(Narrow(WatchAddress("full")), hostInput.input);
   ASSERT_EQ(main->Open(), 0);
   const auto calls = recorder_.Calls();
-  auto slave = host_->NewAccess(OfferedSlaveLocation(calls), fakeInput);
+  auto slave = host_->NewAccess(OfferedSlaveLocation(calls), hostInput.input);
   ASSERT_EQ(slave->Open(), 0);
   const auto paths = ExpectSubtitleFiles(calls, TempFolder(), {L"English (CC).srt", L"Deutsch.srt"});
   main->Close();

@@ -9,6 +9,7 @@
 
 #include "core_recorder.h"
 #include "host_emulator.h"
+#include "host_test_support.h"
 #include "standin_client.h"
 
 namespace kavo::test {
@@ -18,31 +19,6 @@ using ::testing::IsEmpty;
 
 // The input object the host would pass; the recorder only prints its address.
 char fakeInput[64];
-
-CoreRecorder::Shape ShapeOf(HostKind kind) {
-  switch (kind) {
-    case HostKind::V22:
-      return CoreRecorder::Host22;
-    case HostKind::V30Development:
-      return CoreRecorder::Host30Development;
-    default:
-      return CoreRecorder::Host30Release;
-  }
-}
-
-// Runs `body` on a thread of its own, as the host runs each input on a thread of its own.
-template <typename Body>
-void OnHostThread(Body body) {
-  std::thread thread(body);
-  thread.join();
-}
-
-// True when the calling thread is outside any COM apartment (an open that failed left none).
-bool ApartmentBalanced() {
-  const HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (SUCCEEDED(result)) CoUninitialize();
-  return result == S_OK;
-}
 
 class HostAccess : public ::testing::TestWithParam<HostKind> {
  protected:

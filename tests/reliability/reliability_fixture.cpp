@@ -5,77 +5,10 @@
 
 namespace kavo::test {
 
-CoreRecorder::Shape ShapeOf(HostKind kind) {
-  switch (kind) {
-    case HostKind::V22:
-      return CoreRecorder::Host22;
-    case HostKind::V30Development:
-      return CoreRecorder::Host30Development;
-    default:
-      return CoreRecorder::Host30Release;
-  }
-}
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], length);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
-                      nullptr, nullptr);
-  return utf8;
-}
-
 std::string Location(const std::string& id) { return Utf8(WatchAddress(id)); }
 
 std::string SlaveLocation(const std::string& id) {
   return Utf8(CanonicalAddress(id)) + "&vlc_slave=1";
-}
-
-std::wstring TempFolder() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = GetTempPathW(MAX_PATH * 4, buffer);
-  return std::wstring(buffer, length);
-}
-
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string FileBytes(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes;
-  std::vector<char> buffer(1 << 16);
-  DWORD got = 0;
-  while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
-         got > 0) {
-    bytes.append(buffer.data(), got);
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
-bool ApartmentBalanced() {
-  const HRESULT result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (SUCCEEDED(result)) CoUninitialize();
-  return result == S_OK;
-}
-
-void HostInput::LayOut(const HostLayout& layout) {
-  void* metaRecord = meta;
-  std::memcpy(item + layout.itemMeta, &metaRecord, sizeof metaRecord);
 }
 
 namespace {

@@ -9,44 +9,18 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core_recorder.h"
 #include "host_emulator.h"
+#include "host_test_support.h"
 #include "standin_client.h"
 
 namespace kavo::test {
 
-CoreRecorder::Shape ShapeOf(HostKind kind);
-
-std::wstring Wide(const std::string& utf8);
-std::string Utf8(const std::wstring& wide);
 std::string Location(const std::string& id);  // "video.example/watch?v=<id>"
 // The slave location of <id> as the host passes it: everything after the offered address's scheme.
 std::string SlaveLocation(const std::string& id);
-
-std::wstring TempFolder();
-bool FileExists(const std::wstring& path);
-std::string FileBytes(const std::wstring& path);  // "<missing>" when it cannot be read
-
-// True when the calling thread is outside any COM apartment.
-bool ApartmentBalanced();
-
-// Runs body on a thread of its own, as the host runs each input on a thread of its own.
-template <typename Body>
-void OnHostThread(Body body) {
-  std::thread thread(body);
-  thread.join();
-}
-
-// The parent input a host passes to a main open, with its input item laid out for one ABI.
-struct HostInput {
-  alignas(8) unsigned char item[256] = {};
-  char input[64] = {};
-  char meta[64] = {};
-  void LayOut(const HostLayout& layout);
-};
 
 // The whole audio slave address a main open offered ("yshttps://https://...&vlc_slave=1"), or "".
 std::string OfferedSlave(const std::vector<std::string>& calls);

@@ -1,0 +1,43 @@
+// What tests driving the plug-in as a host share: the recorder shape that matches each host, the
+// host's thread and COM apartment, the input item laid out per ABI, and UTF-8 text and temporary
+// files seen from the test's side, written independently of the plug-in's own helpers.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "core_recorder.h"
+#include "host_emulator.h"
+
+namespace kavo::test {
+
+CoreRecorder::Shape ShapeOf(HostKind kind);
+
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
+std::wstring TempFolder();
+bool FileExists(const std::wstring& path);
+std::string FileBytes(const std::wstring& path);  // "<missing>" when it cannot be read
+
+// True when the calling thread is outside any COM apartment.
+bool ApartmentBalanced();
+
+// Runs body on a thread of its own, as the host runs each input on a thread of its own.
+template <typename Body>
+void OnHostThread(Body body) {
+  std::thread thread(body);
+  thread.join();
+}
+
+// The parent input a host passes to a main open, with its input item laid out for one ABI.
+struct HostInput {
+  alignas(8) unsigned char item[256] = {};
+  char input[64] = {};
+  char meta[64] = {};
+  void LayOut(const HostLayout& layout);
+};
+
+}  // namespace kavo::test
