@@ -19,7 +19,6 @@
 namespace kavo::test {
 namespace {
 
-using ::testing::SizeIs;
 
 const wchar_t kChildSwitch[] = L"--exit-with-open-accesses";
 constexpr ULONGLONG kExitBudgetMs = 5000;
