@@ -1,8 +1,5 @@
 // The exported entry points: each describes the module to its host ABI and does nothing else.
-#include <windows.h>
-
 #include "host/access.h"
-#include "host/player_registry.h"
 #include "host/vlc_abi.h"
 
 namespace kavo::host {
@@ -56,12 +53,6 @@ using namespace kavo::host;
 
 extern "C" {
 
-// Runs before the library's static objects are destroyed. A non-null `reserved` on detach means
-// the process is exiting: its other threads are already gone, so nothing may wait for them.
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_DETACH && reserved) PlayerRegistry::AbandonAtExit();
-  return TRUE;
-}
 
 int vlc_entry__2_2_0b(SetterFunction set, void* opaque) {
   return DescribeModule(kAbi22, set, opaque, reinterpret_cast<void*>(&VlcOpen22),

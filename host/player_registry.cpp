@@ -1,12 +1,8 @@
 #include "host/player_registry.h"
 
-#include <atomic>
-
 namespace kavo::host {
 
 namespace {
-
-std::atomic<bool> abandonAtExit{false};
 
 class Lock {
  public:
@@ -28,17 +24,13 @@ PlayerRegistry& Registry() { return registry; }
 
 PlayerRegistry::PlayerRegistry() { InitializeCriticalSection(&lock_); }
 
+// An entry never holds a player's last handle: every registration belongs to an open access that
+// holds its own. So releasing the entries here destroys no player, even at process exit with
+// accesses left open.
 PlayerRegistry::~PlayerRegistry() {
   DeleteCriticalSection(&lock_);
-  if (abandonAtExit.load()) {
-    // Releasing a player now would stop its graph and wait for streaming threads that no
-    // longer exist, under the loader lock. Leak the handles instead: the process is ending.
-    for (auto& entry : entries_) new PlayerHandle(std::move(entry.second.player));
-  }
   entries_.clear();
 }
-
-void PlayerRegistry::AbandonAtExit() { abandonAtExit.store(true); }
 
 PlayerHandle PlayerRegistry::LookupPlayer(const std::wstring& key) {
   Lock lock(lock_);

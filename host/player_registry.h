@@ -37,9 +37,6 @@ class PlayerRegistry {
   RegistryEntry EntryFor(const std::wstring& key);
   size_t EntryCount();
 
-  // Set when the process is exiting: the other threads are gone and may have left graphs
-  // mid-operation, so the remaining players are left to the operating system.
-  static void AbandonAtExit();
 
  private:
   CRITICAL_SECTION lock_;

@@ -32,7 +32,6 @@ using Clock = std::chrono::steady_clock;
 HostInput hostInput;
 
 const wchar_t kChildSwitch[] = L"--hand-over-child";
-const wchar_t kExitOrderSwitch[] = L"--exit-order-child";
 const char kChildVideo[] = "kid";
 
 enum ChildResult {
@@ -551,32 +550,6 @@ INSTANTIATE_TEST_SUITE_P(Hosts, HandOver,
                                            HostKind::V30Release),
                          [](const auto& info) { return std::string(NameOf(info.param)); });
 
-// The plug-in tells its registry in DllMain that the process is ending, and relies on that running
-// before its static objects are destroyed. A probe DLL built like the plug-in writes down the order
-// in which its DllMain and its static destructors see the end of a child run.
-TEST(ProcessExit, DllMainSeesTheExitBeforeStaticDestructorsRun) {
-  const std::wstring report = TempFolder() + L"exit_order_" +
-                              std::to_wstring(GetCurrentProcessId()) + L".txt";
-  DeleteFileW(report.c_str());
-  const ChildRun run = RunChild(std::wstring(kExitOrderSwitch) + L" \"" + report + L"\"", 60000);
-  ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_THAT(ReportLines(report), ElementsAre(L"DllMain: process detach, process exiting",
-                                               L"destructor: function-local static",
-                                               L"destructor: namespace-scope static"));
-  DeleteFileW(report.c_str());
-}
-
-int ExitOrderChild(const std::wstring& report) {
-  const HMODULE probe = LoadLibraryW(L"kavo_exit_order_probe.dll");
-  if (!probe) return kChildSetUpFailed;
-  using Arm = void (*)(const wchar_t*);
-  const auto arm = reinterpret_cast<Arm>(GetProcAddress(probe, "probe_Arm"));
-  if (!arm) return kChildSetUpFailed;
-  arm(report.c_str());
-  return kChildDone;
-}
-
 }  // namespace
 }  // namespace kavo::test
 
@@ -597,11 +570,6 @@ int main(int argc, char** argv) {
     }
     LocalFree(wide);
     return result;
-  }
-  if (wide && count == 3 && std::wcscmp(wide[1], kExitOrderSwitch) == 0) {
-    const std::wstring report = wide[2];
-    LocalFree(wide);
-    return ExitOrderChild(report);
   }
   LocalFree(wide);
   ::testing::InitGoogleTest(&argc, argv);
