@@ -53,7 +53,6 @@ using namespace kavo::host;
 
 extern "C" {
 
-
 int vlc_entry__2_2_0b(SetterFunction set, void* opaque) {
   return DescribeModule(kAbi22, set, opaque, reinterpret_cast<void*>(&VlcOpen22),
                         reinterpret_cast<void*>(&VlcClose22));
