@@ -8,7 +8,7 @@
 #include "host/player_registry.h"
 #include "host/stream_callbacks.h"
 #include "meta/text.h"
-#include "player/source_control.h"
+#include "source/source_filter.h"
 
 namespace kavo::host {
 

@@ -5,7 +5,7 @@
 
 #include "host/core_functions.h"
 #include "meta/metadata_reader.h"
-#include "player/source_control.h"
+#include "source/source_filter.h"
 
 namespace kavo {
 

@@ -10,16 +10,13 @@
 #include <vector>
 
 #include "meta/text.h"
+#include "source/source_filter.h"
 
 namespace kavo {
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// Not in mingw's import libraries.
-constexpr GUID kIidMediaContent = {
-    0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}};
 
 constexpr DWORD kHintNumber = 0;
 constexpr DWORD kHintText = 1;

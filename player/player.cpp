@@ -6,31 +6,13 @@
 #include "filters/dummy_render_filter.h"
 #include "meta/text.h"
 #include "player/pins.h"
-#include "player/source_control.h"
+#include "source/source_filter.h"
 
 namespace kavo {
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// {E487EB08-6B26-4BE9-9DD3-993434D313FD}
-constexpr GUID kMediaTypeSubtitle = {
-    0xE487EB08, 0x6B26, 0x4BE9, {0x9D, 0xD3, 0x99, 0x34, 0x34, 0xD3, 0x13, 0xFD}};
-// {87C0B230-03A8-4FDF-8010-B27A5848200D}
-constexpr GUID kMediaSubtypeUtf8 = {
-    0x87C0B230, 0x03A8, 0x4FDF, {0x80, 0x10, 0xB2, 0x7A, 0x58, 0x48, 0x20, 0x0D}};
-// {A33D2F7D-96BC-4337-B23B-A8B9FBC295E9}
-constexpr GUID kFormatSubtitleInfo = {
-    0xA33D2F7D, 0x96BC, 0x4337, {0xB2, 0x3B, 0xA8, 0xB9, 0xFB, 0xC2, 0x95, 0xE9}};
-
-// The format block that comes with a subtitle type.
-struct SubtitleInfo {
-  DWORD offset;
-  CHAR language[4];  // system ANSI code page, NUL-terminated unless all four are used
-  WCHAR trackName[256];
-};
-static_assert(sizeof(SubtitleInfo) == 520);
 
 struct MediaTypeDeleter {
   void operator()(AM_MEDIA_TYPE* type) const { ds::DeleteMediaType(type); }

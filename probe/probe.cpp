@@ -24,7 +24,7 @@
 #include "meta/metadata_reader.h"
 #include "meta/text.h"
 #include "player/player.h"
-#include "player/source_control.h"
+#include "source/source_filter.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace kavo;
@@ -155,7 +155,8 @@ int Probe(const std::wstring& address) {
   HRESULT result = CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
                                     reinterpret_cast<void**>(filter.GetAddressOf()));
   if (FAILED(result)) {
-    Say("source filter {55C39876-FF76-4AB0-AAB0-0A46D535A26B} cannot be created (" + Hex(result) +
+    Say("source filter " + WideToUtf8(kSourceFilterClsidText.text) + " cannot be created (" +
+        Hex(result) +
         "): it is not installed or not registered. The plug-in cannot open any address.");
     return kNoSourceFilter;
   }

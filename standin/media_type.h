@@ -4,25 +4,10 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include "source/source_filter.h"
 #include "standin/catalog.h"
 
 namespace kavo::standin {
-
-inline constexpr GUID kMediaTypeSubtitle = {
-    0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
-inline constexpr GUID kMediaSubtypeUtf8 = {
-    0x87c0b230, 0x03a8, 0x4fdf, {0x80, 0x10, 0xb2, 0x7a, 0x58, 0x48, 0x20, 0x0d}};
-inline constexpr GUID kFormatSubtitleInfo = {
-    0xa33d2f7d, 0x96bc, 0x4337, {0xb2, 0x3b, 0xa8, 0xb9, 0xfb, 0xc2, 0x95, 0xe9}};
-
-#pragma pack(push, 1)
-struct SubtitleInfo {
-  DWORD offset;
-  CHAR language[4];
-  WCHAR trackName[256];
-};
-#pragma pack(pop)
-static_assert(sizeof(SubtitleInfo) == 520, "the subtitle format block is 520 bytes");
 
 class MediaType {
  public:

@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "player/source_control.h"
+#include "source/source_filter.h"
 #include "standin/controls.h"
 #include "standin/module.h"
 #include "standin/source_filter.h"
@@ -18,8 +18,7 @@ namespace {
 
 std::atomic<long> serverLocks{0};
 
-const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}";
-const wchar_t kServerUnderRoot[] = L"CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}\\InprocServer32";
+std::wstring ClassKeyUnderClasses() { return L"Software\\Classes\\" + SourceFilterClassKey(); }
 
 // One factory for the process; its references lock the server like LockServer does.
 class ClassFactory final : public IClassFactory {
@@ -70,7 +69,7 @@ HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
   HKEY classKey = nullptr;
   LONG result =
-      RegCreateKeyExW(root, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr);
+      RegCreateKeyExW(root, ClassKeyUnderClasses().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr);
   if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
   HRESULT written = SetString(classKey, nullptr, L"Kavo stand-in source filter");
   HKEY serverKey = nullptr;
@@ -90,7 +89,7 @@ HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
 bool VisibleToCom(const std::wstring& path) {
   wchar_t registered[MAX_PATH * 4] = {};
   DWORD size = sizeof registered;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, kServerUnderRoot, nullptr, RRF_RT_REG_SZ, nullptr, registered,
+  if (RegGetValueW(HKEY_CLASSES_ROOT, (SourceFilterClassKey() + L"\\InprocServer32").c_str(), nullptr, RRF_RT_REG_SZ, nullptr, registered,
                    &size) != ERROR_SUCCESS) {
     return false;
   }
@@ -109,7 +108,7 @@ HRESULT Register() {
 }
 
 HRESULT Unregister(HKEY root) {
-  const LONG result = RegDeleteTreeW(root, kClassKey);
+  const LONG result = RegDeleteTreeW(root, ClassKeyUnderClasses().c_str());
   return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? S_OK
                                                                    : HRESULT_FROM_WIN32(result);
 }

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "player/source_control.h"
+#include "source/source_filter.h"
 #include "standin/catalog.h"
 #include "standin/controls.h"
 #include "standin/pin_base.h"
@@ -25,10 +25,6 @@
 namespace kavo::standin {
 
 class SubtitlePin;
-
-// {FA2AA8F4-8B62-11D0-A520-000000000000}; mingw's import libraries lack IID_IAMMediaContent.
-inline constexpr GUID kIidMediaContent = {
-    0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}};
 
 class SourceFilter final : public IBaseFilter,
                            public IFileSourceFilter,

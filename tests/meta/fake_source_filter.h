@@ -13,13 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "player/source_control.h"
+#include "source/source_filter.h"
 
 namespace kavo::test {
-
-// {FA2AA8F4-8B62-11D0-A520-000000000000}
-inline constexpr GUID kIidMediaContentForTests = {
-    0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}};
 
 // An IUnknown that only counts; handed out inside VARIANTs to see them cleared.
 class CountedUnknown final : public IUnknown {
@@ -88,7 +84,7 @@ class FakeSourceFilter final : public IBaseFilter,
       *out = static_cast<IBaseFilter*>(this);
     } else if (iid == IID_IPropertyBag2 && hasBag) {
       *out = static_cast<IPropertyBag2*>(this);
-    } else if (iid == kIidMediaContentForTests) {
+    } else if (iid == kIidMediaContent) {
       ++mediaContentQueries;
       if (hasMediaContent) *out = static_cast<IAMMediaContent*>(this);
     } else if (iid == IID_ISourceControl && hasSourceControl) {

@@ -6,9 +6,6 @@
 namespace kavo::test {
 namespace {
 
-const GUID kMediaTypeSubtitle = {
-    0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
-
 struct Expected {
   std::int64_t startMs;
   std::int64_t stopMs;

@@ -9,8 +9,6 @@
 namespace kavo::test {
 namespace {
 
-// {FA2AA8F4-8B62-11D0-A520-000000000000}: not in mingw's import libraries.
-const GUID kIidMediaContent = {0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0, 0, 0, 0, 0, 0}};
 
 std::wstring RegistryString(const wchar_t* key, const wchar_t* name) {
   wchar_t value[1024] = {};
@@ -38,14 +36,13 @@ HRESULT LoadAddress(IBaseFilter* filter, const std::wstring& address) {
 using StandInLifecycle = StandInTest;
 
 TEST_F(StandInLifecycle, RegistersAnInProcessServerForThisUserWithThreadingModelBoth) {
-  const wchar_t* key =
-      L"Software\\Classes\\CLSID\\{55C39876-FF76-4AB0-AAB0-0A46D535A26B}\\InprocServer32";
-  const std::wstring path = RegistryString(key, nullptr);
+  const std::wstring key = L"Software\\Classes\\" + SourceFilterClassKey() + L"\\InprocServer32";
+  const std::wstring path = RegistryString(key.c_str(), nullptr);
   const std::wstring name = L"\\kavo_standin_source.dll";
   ASSERT_GT(path.size(), name.size());
   EXPECT_EQ(path.substr(path.size() - name.size()), name);
   EXPECT_NE(path.find(L'\\'), std::wstring::npos) << "a full path, not a bare name";
-  EXPECT_EQ(RegistryString(key, L"ThreadingModel"), L"Both");
+  EXPECT_EQ(RegistryString(key.c_str(), L"ThreadingModel"), L"Both");
 }
 
 TEST_F(StandInLifecycle, OffersEveryInterfaceOfTheContractWithOneIdentity) {

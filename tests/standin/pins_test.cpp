@@ -7,13 +7,6 @@
 namespace kavo::test {
 namespace {
 
-const GUID kMediaTypeSubtitle = {
-    0xe487eb08, 0x6b26, 0x4be9, {0x9d, 0xd3, 0x99, 0x34, 0x34, 0xd3, 0x13, 0xfd}};
-const GUID kSubtypeUtf8 = {
-    0x87c0b230, 0x03a8, 0x4fdf, {0x80, 0x10, 0xb2, 0x7a, 0x58, 0x48, 0x20, 0x0d}};
-const GUID kFormatSubtitle = {
-    0xa33d2f7d, 0x96bc, 0x4337, {0xb2, 0x3b, 0xa8, 0xb9, 0xfb, 0xc2, 0x95, 0xe9}};
-
 std::vector<std::wstring> Names(IBaseFilter* filter) {
   std::vector<std::wstring> names;
   for (const ComPtr<IPin>& pin : Pins(filter)) names.push_back(PinName(pin.Get()));
@@ -86,8 +79,8 @@ TEST_F(StandInPins, SubtitlePinsOfferTheSubtitleTypeWithA520ByteBlock) {
   ASSERT_EQ(first.size(), 1u);
   const AM_MEDIA_TYPE& type = *first[0];
   EXPECT_TRUE(IsEqualGUID(type.majortype, kMediaTypeSubtitle));
-  EXPECT_TRUE(IsEqualGUID(type.subtype, kSubtypeUtf8));
-  EXPECT_TRUE(IsEqualGUID(type.formattype, kFormatSubtitle));
+  EXPECT_TRUE(IsEqualGUID(type.subtype, kMediaSubtypeUtf8));
+  EXPECT_TRUE(IsEqualGUID(type.formattype, kFormatSubtitleInfo));
   ASSERT_EQ(type.cbFormat, 520u);
   DWORD offset = 0;
   std::memcpy(&offset, type.pbFormat, 4);

@@ -6,8 +6,6 @@
 namespace kavo::test {
 namespace {
 
-const GUID kIidMediaContent = {0xfa2aa8f4, 0x8b62, 0x11d0, {0xa5, 0x20, 0, 0, 0, 0, 0, 0}};
-
 struct BagEntry {
   DWORD hint;
   bool nullName;

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "player/source_control.h"
+#include "source/source_filter.h"
 
 namespace kavo::test {
 
