@@ -111,22 +111,86 @@ struct HostAbi {
   bool slaveSchemeFromAccess;  // 2.2 picks "yshttp" or "yshttps" from psz_access
 };
 
-inline constexpr HostAbi kAbi22{
-    0, "2.2",  48, 56, 80, 88, kAbsent, 96, 104, 112, 120, 128, 136, 144,
-    112,    false, false,
-    35, SlaveCallShape::AddressOnly, 36, SubtitleCallShape::PathCheckExtension, true,
-};
+// Each ABI with one field per line. Every row sets every field: one left out would be zero.
+inline constexpr HostAbi kAbi22 = [] {
+  HostAbi abi{};
+  abi.id = 0;
+  abi.name = "2.2";
+  abi.accessScheme = 48;
+  abi.location = 56;
+  abi.read = 80;
+  abi.block = 88;
+  abi.readdir = kAbsent;
+  abi.seek = 96;
+  abi.control = 104;
+  abi.infoPosition = 112;
+  abi.infoEof = 120;
+  abi.sys = 128;
+  abi.input = 136;
+  abi.objectSize = 144;
+  abi.itemMeta = 112;
+  abi.namedCallbacks = false;
+  abi.answersDirectoryQuery = false;
+  abi.addSlaveQuery = 35;
+  abi.slaveShape = SlaveCallShape::AddressOnly;
+  abi.addSubtitleQuery = 36;
+  abi.subtitleShape = SubtitleCallShape::PathCheckExtension;
+  abi.slaveSchemeFromAccess = true;
+  return abi;
+}();
 
-inline constexpr HostAbi kAbi30Dev{
-    1, "3.0-development", kAbsent, 64, 96, 104, 112, 120, 128, kAbsent, kAbsent, 136, 144, 152,
-    104,              true, true,
-    38, SlaveCallShape::TypeAddressForced, 39, SubtitleCallShape::PathCheckExtension, false,
-};
+inline constexpr HostAbi kAbi30Dev = [] {
+  HostAbi abi{};
+  abi.id = 1;
+  abi.name = "3.0-development";
+  abi.accessScheme = kAbsent;
+  abi.location = 64;
+  abi.read = 96;
+  abi.block = 104;
+  abi.readdir = 112;
+  abi.seek = 120;
+  abi.control = 128;
+  abi.infoPosition = kAbsent;
+  abi.infoEof = kAbsent;
+  abi.sys = 136;
+  abi.input = 144;
+  abi.objectSize = 152;
+  abi.itemMeta = 104;
+  abi.namedCallbacks = true;
+  abi.answersDirectoryQuery = true;
+  abi.addSlaveQuery = 38;
+  abi.slaveShape = SlaveCallShape::TypeAddressForced;
+  abi.addSubtitleQuery = 39;
+  abi.subtitleShape = SubtitleCallShape::PathCheckExtension;
+  abi.slaveSchemeFromAccess = false;
+  return abi;
+}();
 
-inline constexpr HostAbi kAbi30Release{
-    2, "3.0-release", kAbsent, 64, 96, 104, 112, 120, 128, kAbsent, kAbsent, 136, 144, 152,
-    104,           true, false,
-    36, SlaveCallShape::AddSlaveFiveArgs, 36, SubtitleCallShape::AddSlaveFiveArgs, false,
-};
+inline constexpr HostAbi kAbi30Release = [] {
+  HostAbi abi{};
+  abi.id = 2;
+  abi.name = "3.0-release";
+  abi.accessScheme = kAbsent;
+  abi.location = 64;
+  abi.read = 96;
+  abi.block = 104;
+  abi.readdir = 112;
+  abi.seek = 120;
+  abi.control = 128;
+  abi.infoPosition = kAbsent;
+  abi.infoEof = kAbsent;
+  abi.sys = 136;
+  abi.input = 144;
+  abi.objectSize = 152;
+  abi.itemMeta = 104;
+  abi.namedCallbacks = true;
+  abi.answersDirectoryQuery = false;
+  abi.addSlaveQuery = 36;
+  abi.slaveShape = SlaveCallShape::AddSlaveFiveArgs;
+  abi.addSubtitleQuery = 36;
+  abi.subtitleShape = SubtitleCallShape::AddSlaveFiveArgs;
+  abi.slaveSchemeFromAccess = false;
+  return abi;
+}();
 
 }  // namespace kavo::host
