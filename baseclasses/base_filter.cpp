@@ -6,6 +6,7 @@
 
 #include "baseclasses/base_pin.h"
 #include "baseclasses/enum_pins.h"
+#include "common/query.h"
 
 namespace kavo::ds {
 
@@ -149,7 +150,7 @@ STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   eventSink_ = nullptr;
   if (graph) {
     Microsoft::WRL::ComPtr<IMediaEventSink> sink;
-    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, &sink))) eventSink_ = sink.Get();
+    if (SUCCEEDED(Query(graph, IID_IMediaEventSink, sink))) eventSink_ = sink.Get();
   }
   return S_OK;
 }

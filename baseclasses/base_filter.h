@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "baseclasses/critical_section.h"
 #include "baseclasses/unknown.h"
+#include "common/critical_section.h"
 
 namespace kavo::ds {
 

@@ -1,26 +1,10 @@
 #include "baseclasses/base_input_pin.h"
 
 #include "baseclasses/base_filter.h"
+#include "common/media_type.h"
+#include "common/query.h"
 
 namespace kavo::ds {
-
-namespace {
-
-// Owns the copy of a media type that IMediaSample::GetMediaType hands out.
-class SampleMediaType {
- public:
-  SampleMediaType() = default;
-  SampleMediaType(const SampleMediaType&) = delete;
-  SampleMediaType& operator=(const SampleMediaType&) = delete;
-  ~SampleMediaType() { DeleteMediaType(type_); }
-  AM_MEDIA_TYPE** Receive() { return &type_; }
-  const AM_MEDIA_TYPE* Get() const { return type_; }
-
- private:
-  AM_MEDIA_TYPE* type_ = nullptr;
-};
-
-}  // namespace
 
 CBaseInputPin::CBaseInputPin(CBaseFilter* filter, CCritSec* lock, const wchar_t* name)
     : CBasePin(filter, lock, name, PINDIR_INPUT) {}
@@ -75,10 +59,12 @@ STDMETHODIMP CBaseInputPin::Receive(IMediaSample* sample) {
   HRESULT hr = CheckStreaming();
   if (hr != S_OK) return hr;
 
-  SampleMediaType newType;
-  if (sample->GetMediaType(newType.Receive()) != S_OK || !newType.Get()) return S_OK;
-  hr = CheckMediaType(newType.Get());
-  if (hr == S_OK) return SetMediaType(newType.Get());
+  AM_MEDIA_TYPE* received = nullptr;
+  const HRESULT got = sample->GetMediaType(&received);
+  const MediaTypePtr newType(received);
+  if (got != S_OK || !newType) return S_OK;
+  hr = CheckMediaType(newType.get());
+  if (hr == S_OK) return SetMediaType(newType.get());
 
   // The stream cannot go on in a type this pin refuses: end it, then refuse what follows.
   EndOfStream();
@@ -111,7 +97,7 @@ STDMETHODIMP CBaseInputPin::ReceiveCanBlock() {
     if (FAILED(pin->ConnectedTo(&downstream))) continue;
     ++outputs;
     Microsoft::WRL::ComPtr<IMemInputPin> input;
-    if (FAILED(downstream.As(&input))) return S_OK;
+    if (FAILED(Query(downstream.Get(), IID_IMemInputPin, input))) return S_OK;
     if (input->ReceiveCanBlock() != S_FALSE) return S_OK;
   }
   return outputs == 0 ? S_OK : S_FALSE;

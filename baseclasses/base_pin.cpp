@@ -6,6 +6,7 @@
 
 #include "baseclasses/base_filter.h"
 #include "baseclasses/enum_media_types.h"
+#include "common/query.h"
 
 namespace kavo::ds {
 
@@ -160,7 +161,7 @@ STDMETHODIMP CBasePin::Notify(IBaseFilter*, Quality quality) {
   if (sink) return sink->Notify(static_cast<IBaseFilter*>(filter_), quality);
   if (!upstream) return VFW_E_NOT_FOUND;
   Microsoft::WRL::ComPtr<IQualityControl> control;
-  if (FAILED(upstream.As(&control))) return VFW_E_NOT_FOUND;
+  if (FAILED(Query(upstream.Get(), IID_IQualityControl, control))) return VFW_E_NOT_FOUND;
   return control->Notify(static_cast<IBaseFilter*>(filter_), quality);
 }
 

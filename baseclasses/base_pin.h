@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "baseclasses/critical_section.h"
-#include "baseclasses/media_type.h"
 #include "baseclasses/unknown.h"
+#include "common/critical_section.h"
+#include "common/media_type.h"
 
 namespace kavo::ds {
 

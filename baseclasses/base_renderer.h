@@ -11,8 +11,8 @@
 
 #include "baseclasses/base_filter.h"
 #include "baseclasses/base_input_pin.h"
-#include "baseclasses/critical_section.h"
 #include "baseclasses/pos_pass_thru.h"
+#include "common/critical_section.h"
 
 namespace kavo::ds {
 

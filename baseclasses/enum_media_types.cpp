@@ -3,7 +3,7 @@
 #include <new>
 
 #include "baseclasses/base_pin.h"
-#include "baseclasses/media_type.h"
+#include "common/media_type.h"
 
 namespace kavo::ds {
 

@@ -1,6 +1,7 @@
 #include "baseclasses/pos_pass_thru.h"
 
 #include "baseclasses/base_pin.h"
+#include "common/query.h"
 
 namespace kavo::ds {
 
@@ -30,7 +31,7 @@ HRESULT CPosPassThru::NonDelegatingQueryInterface(REFIID iid, void** out) {
 HRESULT CPosPassThru::GetPeerSeeking(Microsoft::WRL::ComPtr<IMediaSeeking>* seeking) {
   Microsoft::WRL::ComPtr<IPin> upstream;
   if (FAILED(pin_->ConnectedTo(&upstream))) return E_NOTIMPL;
-  if (FAILED(upstream->QueryInterface(IID_IMediaSeeking, &*seeking))) return E_NOTIMPL;
+  if (FAILED(Query(upstream.Get(), IID_IMediaSeeking, *seeking))) return E_NOTIMPL;
   return S_OK;
 }
 

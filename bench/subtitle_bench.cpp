@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "core_recorder.h"
 #include "filters/srt_writer.h"
 #include "filters/subtitle_renderer.h"
 #include "filters/temp_files.h"
 #include "host_emulator.h"
-#include "meta/text.h"
 #include "player/player.h"
 #include "standin_client.h"
 

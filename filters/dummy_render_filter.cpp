@@ -2,10 +2,12 @@
 
 #include <wrl/client.h>
 
+#include "common/query.h"
+
 namespace kavo {
 
 DsDummyRenderFilter::DsRenderInputPin::DsRenderInputPin(DsDummyRenderFilter* owner,
-                                                        ds::CCritSec* lock)
+                                                        CCritSec* lock)
     : CBaseInputPin(owner, lock, L"Input"), owner_(owner) {}
 
 DsDummyRenderFilter::DsRenderInputPin::~DsRenderInputPin() = default;
@@ -21,7 +23,7 @@ HRESULT DsDummyRenderFilter::DsRenderInputPin::CheckMediaType(const AM_MEDIA_TYP
 HRESULT DsDummyRenderFilter::DsRenderInputPin::CompleteConnect(IPin* receivePin) {
   if (owner_->queryReaderOnConnect && receivePin) {
     Microsoft::WRL::ComPtr<IAsyncReader> reader;
-    receivePin->QueryInterface(IID_IAsyncReader, &reader);
+    Query(receivePin, IID_IAsyncReader, reader);
   }
   return S_OK;
 }

@@ -11,7 +11,7 @@
 
 #include "baseclasses/base_filter.h"
 #include "baseclasses/base_input_pin.h"
-#include "baseclasses/critical_section.h"
+#include "common/critical_section.h"
 
 namespace kavo {
 
@@ -23,7 +23,7 @@ class DsDummyRenderFilter final : public ds::CBaseFilter {
  public:
   class DsRenderInputPin final : public ds::CBaseInputPin {
    public:
-    DsRenderInputPin(DsDummyRenderFilter* owner, ds::CCritSec* lock);
+    DsRenderInputPin(DsDummyRenderFilter* owner, CCritSec* lock);
     ~DsRenderInputPin() override;
 
     // S_OK when the major type is one of the owner's acceptedMajorTypes; subtype and format are
@@ -46,7 +46,7 @@ class DsDummyRenderFilter final : public ds::CBaseFilter {
   ds::CBasePin* GetPin(int n) override;
 
  private:
-  ds::CCritSec filterLock_;
+  CCritSec filterLock_;
   DsRenderInputPin inputPin_;
 
  public:

@@ -5,7 +5,7 @@
 #include <locale>
 #include <sstream>
 
-#include "meta/text.h"
+#include "common/text.h"
 
 namespace kavo {
 

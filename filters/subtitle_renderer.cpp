@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "meta/text.h"
+#include "common/text.h"
 
 namespace kavo {
 
@@ -41,7 +41,7 @@ STDMETHODIMP CSubtitleRenderer::GetFilePath(BSTR* path) {
   *path = nullptr;
   boost::shared_ptr<AvTempPath> file;
   {
-    ds::CAutoLock lock(&fileLock_);
+    CAutoLock lock(&fileLock_);
     file = currentFile;
   }
   if (!file) return VFW_E_NOT_FOUND;
@@ -88,7 +88,7 @@ HRESULT CSubtitleRenderer::EndOfStream() {
 }
 
 std::vector<SrtCue> CSubtitleRenderer::Cues() {
-  ds::CAutoLock lock(&rendererLock_);
+  CAutoLock lock(&rendererLock_);
   return cues;
 }
 
@@ -112,7 +112,7 @@ void CSubtitleRenderer::WriteCueFile() {
       if (!WriteWholeFile(bytes, file->path)) continue;
       file->remove = true;
       {
-        ds::CAutoLock lock(&fileLock_);
+        CAutoLock lock(&fileLock_);
         currentFile.swap(file);
       }
       // file now holds the previous one: gone from disk here unless it was handed out.

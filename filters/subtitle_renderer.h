@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "baseclasses/base_renderer.h"
-#include "baseclasses/critical_section.h"
+#include "common/critical_section.h"
 #include "filters/srt_writer.h"
 #include "filters/temp_files.h"
 
@@ -66,7 +66,7 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
  private:
   void WriteCueFile();
 
-  ds::CCritSec fileLock_;  // guards currentFile
+  CCritSec fileLock_;  // guards currentFile
   std::vector<SrtCue> cues;
   boost::shared_ptr<AvTempPath> currentFile;
   std::wstring fileSuffix;

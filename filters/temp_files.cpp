@@ -5,7 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "meta/text.h"
+#include "common/critical_section.h"
+#include "common/text.h"
 
 namespace kavo {
 
@@ -31,17 +32,6 @@ std::wstring ExecutablePath() {
   return buffer;
 }
 
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-  ~Locked() { LeaveCriticalSection(&lock_); }
-
- private:
-  CRITICAL_SECTION& lock_;
-};
-
 // The list of files handed to the host. Created on first use (a function-local static, so the
 // creation is thread-safe) and emptied by static destruction when the library is unloaded.
 class KeptTempPaths {
@@ -51,7 +41,7 @@ class KeptTempPaths {
     return list;
   }
 
-  KeptTempPaths() : entries_(new Entries) { InitializeCriticalSection(&lock_); }
+  KeptTempPaths() : lock_(new CCritSec), entries_(new Entries) {}
   KeptTempPaths(const KeptTempPaths&) = delete;
   KeptTempPaths& operator=(const KeptTempPaths&) = delete;
 
@@ -61,13 +51,14 @@ class KeptTempPaths {
   // ending process (their files stay on disk); deleting a held critical section would pull it from
   // under its owner. Otherwise the files go outside the lock.
   ~KeptTempPaths() {
-    if (!TryEnterCriticalSection(&lock_)) {
+    if (!lock_->TryLock()) {
+      static_cast<void>(lock_.release());
       static_cast<void>(entries_.release());
       return;
     }
     std::unique_ptr<Entries> doomed(std::move(entries_));
-    LeaveCriticalSection(&lock_);
-    DeleteCriticalSection(&lock_);
+    lock_->Unlock();
+    lock_.reset();
     // A player left to the ending process (a host that exits without closing its input) still
     // holds its renderers' files: they go now all the same, since nothing outlives the library
     // that could hand them out again.
@@ -75,19 +66,19 @@ class KeptTempPaths {
   }
 
   void Append(const boost::shared_ptr<AvTempPath>& file) {
-    const Locked locked(lock_);
+    const CAutoLock locked(lock_.get());
     entries_->push_back(file);
   }
 
   std::size_t Count() {
-    const Locked locked(lock_);
+    const CAutoLock locked(lock_.get());
     return entries_->size();
   }
 
  private:
   using Entries = std::vector<boost::shared_ptr<AvTempPath>>;
 
-  CRITICAL_SECTION lock_;
+  std::unique_ptr<CCritSec> lock_;
   std::unique_ptr<Entries> entries_;
 };
 

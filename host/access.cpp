@@ -2,12 +2,14 @@
 
 #include <new>
 
+#include "common/bstr.h"
+#include "common/query.h"
+#include "common/text.h"
 #include "host/access_state.h"
 #include "host/hand_over.h"
 #include "host/host_object.h"
 #include "host/player_registry.h"
 #include "host/stream_callbacks.h"
-#include "meta/text.h"
 #include "source/source_filter.h"
 
 namespace kavo::host {
@@ -45,14 +47,10 @@ bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
                               reinterpret_cast<void**>(filter.GetAddressOf()))))
     return false;
   ComPtr<ISourceControl> control;
-  if (FAILED(filter->QueryInterface(IID_ISourceControl,
-                                    reinterpret_cast<void**>(control.GetAddressOf()))) ||
-      !control)
-    return false;
-  BSTR answer = nullptr;
-  const HRESULT result = control->NormalizeAddress(location.c_str(), 0, &answer);
-  if (result == S_OK && answer) normalized.assign(answer);  // up to the first NUL
-  SysFreeString(answer);
+  if (FAILED(Query(filter.Get(), IID_ISourceControl, control))) return false;
+  Bstr answer;
+  const HRESULT result = control->NormalizeAddress(location.c_str(), 0, answer.Receive());
+  if (result == S_OK) normalized = answer.Text();  // up to the first NUL
   return result == S_OK && !normalized.empty();
 }
 

@@ -3,9 +3,9 @@
 #include <cctype>
 #include <vector>
 
+#include "common/text.h"
 #include "host/core_functions.h"
 #include "meta/metadata_publisher.h"
-#include "meta/text.h"
 
 namespace kavo::host {
 

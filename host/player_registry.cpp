@@ -4,17 +4,6 @@ namespace kavo::host {
 
 namespace {
 
-class Lock {
- public:
-  explicit Lock(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~Lock() { LeaveCriticalSection(&section_); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  CRITICAL_SECTION& section_;
-};
-
 // Created with the library, before any entry point or callback runs.
 PlayerRegistry registry;
 
@@ -22,24 +11,21 @@ PlayerRegistry registry;
 
 PlayerRegistry& Registry() { return registry; }
 
-PlayerRegistry::PlayerRegistry() { InitializeCriticalSection(&lock_); }
+PlayerRegistry::PlayerRegistry() = default;
 
 // An entry never holds a player's last handle: every registration belongs to an open access that
 // holds its own. So releasing the entries here destroys no player, even at process exit with
 // accesses left open.
-PlayerRegistry::~PlayerRegistry() {
-  DeleteCriticalSection(&lock_);
-  entries_.clear();
-}
+PlayerRegistry::~PlayerRegistry() { entries_.clear(); }
 
 PlayerHandle PlayerRegistry::LookupPlayer(const std::wstring& key) {
-  Lock lock(lock_);
+  CAutoLock lock(&lock_);
   const auto found = entries_.find(key);
   return found == entries_.end() ? PlayerHandle() : found->second.player;
 }
 
 void PlayerRegistry::RegisterPlayer(const std::wstring& key, const PlayerHandle& player) {
-  Lock lock(lock_);
+  CAutoLock lock(&lock_);
   RegistryEntry& entry = entries_[key];
   entry.count = entry.player == player ? entry.count + 1 : 1;
   entry.player = player;  // the handle held before, if any, is released here, under the lock
@@ -47,7 +33,7 @@ void PlayerRegistry::RegisterPlayer(const std::wstring& key, const PlayerHandle&
 
 void PlayerRegistry::ReleasePlayer(const PlayerHandle& player) {
   if (!player) return;
-  Lock lock(lock_);
+  CAutoLock lock(&lock_);
   for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
     if (entry->second.player != player) continue;
     if (--entry->second.count == 0) entries_.erase(entry);
@@ -56,13 +42,13 @@ void PlayerRegistry::ReleasePlayer(const PlayerHandle& player) {
 }
 
 RegistryEntry PlayerRegistry::EntryFor(const std::wstring& key) {
-  Lock lock(lock_);
+  CAutoLock lock(&lock_);
   const auto found = entries_.find(key);
   return found == entries_.end() ? RegistryEntry() : found->second;
 }
 
 size_t PlayerRegistry::EntryCount() {
-  Lock lock(lock_);
+  CAutoLock lock(&lock_);
   return entries_.size();
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "common/critical_section.h"
 #include "player/player.h"
 
 namespace kavo::host {
@@ -39,7 +40,7 @@ class PlayerRegistry {
 
 
  private:
-  CRITICAL_SECTION lock_;
+  CCritSec lock_;
   std::map<std::wstring, RegistryEntry> entries_;
 };
 

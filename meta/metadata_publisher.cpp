@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 
+#include "common/query.h"
 #include "host/core_functions.h"
 #include "meta/metadata_reader.h"
 #include "source/source_filter.h"
@@ -61,10 +62,7 @@ void PublishMetadata(const host::HostAbi& abi, void* input, ComPtr<IBaseFilter> 
 ULONG QueryStartOffset(IBaseFilter* filter, const std::wstring& address) noexcept {
   if (!filter) return 0;
   ComPtr<ISourceControl> control;
-  if (FAILED(filter->QueryInterface(IID_ISourceControl,
-                                    reinterpret_cast<void**>(control.GetAddressOf())))) {
-    return 0;
-  }
+  if (FAILED(Query(filter, IID_ISourceControl, control))) return 0;
   if (control->GetVersion() < kFirstVersionWithStartOffset) return 0;
   return control->GetStartOffset(address.c_str());
 }

@@ -9,7 +9,9 @@
 #include <limits>
 #include <vector>
 
-#include "meta/text.h"
+#include "common/bstr.h"
+#include "common/query.h"
+#include "common/text.h"
 #include "source/source_filter.h"
 
 namespace kavo {
@@ -61,21 +63,6 @@ class Variants {
 
  private:
   std::vector<VARIANT> values_;
-};
-
-class Bstr {
- public:
-  Bstr() = default;
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(value_); }
-
-  BSTR* Receive() { return &value_; }
-  // Up to the first NUL; a null string is empty.
-  std::wstring Text() const { return value_ ? std::wstring(value_) : std::wstring(); }
-
- private:
-  BSTR value_ = nullptr;
 };
 
 // The string a property delivered, or false when it is not a string at all.
@@ -161,10 +148,7 @@ void StoreDateAndYear(const std::wstring& value, MetadataRecord& record) {
 void ReadMediaContent(IBaseFilter* filter, MetadataRecord& record) {
   if (!filter) return;
   ComPtr<IAMMediaContent> content;
-  if (FAILED(filter->QueryInterface(kIidMediaContent,
-                                    reinterpret_cast<void**>(content.GetAddressOf())))) {
-    return;
-  }
+  if (FAILED(Query(filter, kIidMediaContent, content))) return;
   {
     Bstr title;
     if (SUCCEEDED(content->get_Title(title.Receive()))) record["title"] = WideToUtf8(title.Text());
@@ -180,10 +164,7 @@ void ReadMediaContent(IBaseFilter* filter, MetadataRecord& record) {
 bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record) {
   if (!filter) return false;
   ComPtr<IPropertyBag2> bag;
-  if (FAILED(filter->QueryInterface(IID_IPropertyBag2,
-                                    reinterpret_cast<void**>(bag.GetAddressOf())))) {
-    return false;
-  }
+  if (FAILED(Query(filter, IID_IPropertyBag2, bag))) return false;
 
   ULONG count = 0;
   if (FAILED(bag->CountProperties(&count)) || count == 0) return false;

@@ -1,5 +1,7 @@
 #include "player/ds_player_base.h"
 
+#include "common/query.h"
+
 namespace kavo {
 
 DsPlayerBase::~DsPlayerBase() { DsPlayerBase::Close(); }
@@ -33,8 +35,7 @@ HRESULT DsPlayerBase::CreateGraph() {
   HRESULT result = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IFilterGraph,
                                     reinterpret_cast<void**>(graph.GetAddressOf()));
   if (FAILED(result)) return result;
-  result = graph->QueryInterface(IID_IFilterGraph2,
-                                 reinterpret_cast<void**>(graph_.ReleaseAndGetAddressOf()));
+  result = Query(graph.Get(), IID_IFilterGraph2, graph_);
   if (FAILED(result)) return result;
   return S_OK;
 }

@@ -2,9 +2,11 @@
 
 #include <memory>
 
-#include "baseclasses/media_type.h"
+#include "common/bstr.h"
+#include "common/media_type.h"
+#include "common/query.h"
+#include "common/text.h"
 #include "filters/dummy_render_filter.h"
-#include "meta/text.h"
 #include "player/pins.h"
 #include "source/source_filter.h"
 
@@ -13,11 +15,6 @@ namespace kavo {
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-struct MediaTypeDeleter {
-  void operator()(AM_MEDIA_TYPE* type) const { ds::DeleteMediaType(type); }
-};
-using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
 
 bool IsSubtitleType(const AM_MEDIA_TYPE& type) {
   return type.majortype == kMediaTypeSubtitle && type.subtype == kMediaSubtypeUtf8 &&
@@ -71,7 +68,7 @@ HRESULT Player::AddSource(const std::wstring& address) {
                        reinterpret_cast<void**>(source_.ReleaseAndGetAddressOf()));
   if (FAILED(result)) return result;
   ComPtr<IFileSourceFilter> file;
-  if (FAILED(source_.As(&file)) || !file) return E_NOINTERFACE;
+  if (FAILED(Query(source_.Get(), IID_IFileSourceFilter, file))) return E_NOINTERFACE;
   // Loaded first, joins the graph second: a source that cannot load never enters the graph.
   result = file->Load(address.c_str(), nullptr);
   if (FAILED(result)) return result;
@@ -104,7 +101,7 @@ ComPtr<IAsyncReader> Player::GetStreamReader(int index) const {
   ComPtr<IPin> pin;
   if (FindPin(source_.Get(), PINDIR_OUTPUT, index, pin.GetAddressOf()) != S_OK) return nullptr;
   ComPtr<IAsyncReader> reader;
-  if (FAILED(pin.As(&reader)) || !reader) return nullptr;
+  if (FAILED(Query(pin.Get(), IID_IAsyncReader, reader))) return nullptr;
   return reader;
 }
 
@@ -150,11 +147,7 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   result = graph_->ConnectDirect(pin, FirstInputPin(renderer.Get()), nullptr);
   if (FAILED(result)) return result;  // the renderer stays in the graph, unconnected
   ComPtr<ISubtitleRenderer> subtitles;
-  if (FAILED(renderer->QueryInterface(IID_ISubtitleRenderer,
-                                      reinterpret_cast<void**>(subtitles.GetAddressOf()))) ||
-      !subtitles) {
-    return E_UNEXPECTED;
-  }
+  if (FAILED(Query(renderer.Get(), IID_ISubtitleRenderer, subtitles))) return E_UNEXPECTED;
   subtitleRenderers_.push_back(subtitles);
   return result;
 }
@@ -163,23 +156,18 @@ void Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
   if (graph_) {
     // No reference clock: the renderers take samples as fast as the source delivers them.
     ComPtr<IMediaFilter> filter;
-    if (SUCCEEDED(graph_.As(&filter)) && filter) filter->SetSyncSource(nullptr);
+    if (SUCCEEDED(Query(graph_.Get(), IID_IMediaFilter, filter))) filter->SetSyncSource(nullptr);
     ComPtr<IMediaControl> control;
-    if (SUCCEEDED(graph_.As(&control)) && control) control->Run();
+    if (SUCCEEDED(Query(graph_.Get(), IID_IMediaControl, control))) control->Run();
     ComPtr<IMediaEvent> events;
-    if (SUCCEEDED(graph_->QueryInterface(IID_IMediaEvent,
-                                         reinterpret_cast<void**>(events.GetAddressOf()))) &&
-        events) {
+    if (SUCCEEDED(Query(graph_.Get(), IID_IMediaEvent, events))) {
       long code = 0;
       events->WaitForCompletion(1000, &code);
     }
   }
   for (const auto& renderer : subtitleRenderers_) {
-    BSTR path = nullptr;
-    if (SUCCEEDED(renderer->GetFilePath(&path))) {
-      files.push_back(path ? std::wstring(path, SysStringLen(path)) : std::wstring());
-    }
-    SysFreeString(path);
+    Bstr path;
+    if (SUCCEEDED(renderer->GetFilePath(path.Receive()))) files.push_back(path.FullText());
   }
 }
 

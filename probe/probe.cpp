@@ -20,9 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "common/bstr.h"
+#include "common/query.h"
+#include "common/text.h"
 #include "meta/metadata_publisher.h"
 #include "meta/metadata_reader.h"
-#include "meta/text.h"
 #include "player/player.h"
 #include "source/source_filter.h"
 
@@ -161,17 +163,15 @@ int Probe(const std::wstring& address) {
     return kNoSourceFilter;
   }
   ComPtr<ISourceControl> control;
-  filter->QueryInterface(IID_ISourceControl, reinterpret_cast<void**>(control.GetAddressOf()));
-  if (!control) {
+  if (FAILED(Query(filter.Get(), IID_ISourceControl, control))) {
     Say("the source filter lacks its control interface: it is not the filter the plug-in needs.");
     return kNoSourceFilter;
   }
   Say("source:     filter version " + std::to_string(control->GetVersion()));
 
-  BSTR answer = nullptr;
-  result = control->NormalizeAddress(location.c_str(), 0, &answer);
-  const std::wstring normalized = answer ? std::wstring(answer) : std::wstring();
-  SysFreeString(answer);
+  Bstr answer;
+  result = control->NormalizeAddress(location.c_str(), 0, answer.Receive());
+  const std::wstring normalized = answer.Text();
   if (result != S_OK || normalized.empty()) {
     Say("the source filter declines this address (" + Hex(result) +
         "): the plug-in leaves it to the player's other modules.");

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "meta/text.h"
+#include "common/text.h"
 #include "standin/catalog_text.h"
 #include "standin/controls.h"
 #include "standin/module.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "meta/text.h"
+#include "common/text.h"
 
 namespace kavo::standin {
 namespace {

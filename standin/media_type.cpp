@@ -13,13 +13,13 @@ MediaType::MediaType(const MediaType& other) : MediaType() { other.CopyTo(&type_
 
 MediaType& MediaType::operator=(const MediaType& other) {
   if (this != &other) {
-    FreeMediaTypeContents(type_);
+    FreeMediaType(type_);
     other.CopyTo(&type_);
   }
   return *this;
 }
 
-MediaType::~MediaType() { FreeMediaTypeContents(type_); }
+MediaType::~MediaType() { FreeMediaType(type_); }
 
 MediaType MediaType::Stream(const GUID& major) {
   MediaType stream;
@@ -57,30 +57,9 @@ MediaType MediaType::Subtitle(const SubtitleTrack& track) {
   return subtitle;
 }
 
-HRESULT MediaType::CopyTo(AM_MEDIA_TYPE* target) const {
-  if (!target) return E_POINTER;
-  *target = type_;
-  target->pbFormat = nullptr;
-  target->cbFormat = 0;
-  if (type_.cbFormat > 0 && type_.pbFormat) {
-    target->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(type_.cbFormat));
-    if (!target->pbFormat) return E_OUTOFMEMORY;
-    std::memcpy(target->pbFormat, type_.pbFormat, type_.cbFormat);
-    target->cbFormat = type_.cbFormat;
-  }
-  if (target->pUnk) target->pUnk->AddRef();
-  return S_OK;
-}
+HRESULT MediaType::CopyTo(AM_MEDIA_TYPE* target) const { return CopyMediaType(target, &type_); }
 
-AM_MEDIA_TYPE* MediaType::NewCopy() const {
-  auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-  if (!copy) return nullptr;
-  if (FAILED(CopyTo(copy))) {
-    CoTaskMemFree(copy);
-    return nullptr;
-  }
-  return copy;
-}
+AM_MEDIA_TYPE* MediaType::NewCopy() const { return CreateMediaType(&type_); }
 
 bool MediaType::Fits(const AM_MEDIA_TYPE* partial) const {
   if (!partial) return true;
@@ -93,14 +72,6 @@ bool MediaType::Fits(const AM_MEDIA_TYPE* partial) const {
   if (!IsEqualGUID(partial->formattype, type_.formattype) || partial->cbFormat != type_.cbFormat)
     return false;
   return type_.cbFormat == 0 || std::memcmp(partial->pbFormat, type_.pbFormat, type_.cbFormat) == 0;
-}
-
-void FreeMediaTypeContents(AM_MEDIA_TYPE& type) {
-  if (type.pbFormat) CoTaskMemFree(type.pbFormat);
-  type.pbFormat = nullptr;
-  type.cbFormat = 0;
-  if (type.pUnk) type.pUnk->Release();
-  type.pUnk = nullptr;
 }
 
 }  // namespace kavo::standin

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include "common/media_type.h"
 #include "source/source_filter.h"
 #include "standin/catalog.h"
 
@@ -31,8 +32,5 @@ class MediaType {
  private:
   AM_MEDIA_TYPE type_;
 };
-
-// Frees what a media type points to (format block, pUnk), not the structure itself.
-void FreeMediaTypeContents(AM_MEDIA_TYPE& type);
 
 }  // namespace kavo::standin

@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <new>
 
-#include "meta/text.h"
+#include "common/text.h"
 #include "standin/address.h"
 #include "standin/enumerators.h"
 #include "standin/odd_pins.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "baseclasses/media_type.h"
+#include "common/media_type.h"
 #include "tests/baseclasses/probe_filters.h"
 #include "tests/doubles/push_source/async_file_source.h"
 #include "tests/doubles/push_source/push_source.h"
@@ -118,7 +118,7 @@ TEST_F(FilterBase, PinDescribesItself) {
 TEST_F(FilterBase, QueryAcceptAnswersOnlyOkOrFalse) {
   ComPtr<ProbeFilter> filter(new ProbeFilter());
   ProbeFilter::Pin& pin = filter->InputPin();
-  const ds::CMediaType video(MEDIATYPE_Video);
+  const CMediaType video(MEDIATYPE_Video);
   EXPECT_EQ(pin.QueryAccept(&video), S_OK);
   pin.checkResult = E_INVALIDARG;
   EXPECT_EQ(pin.QueryAccept(&video), S_FALSE);
@@ -190,8 +190,8 @@ TEST_F(FilterBase, MediaTypeEnumeratorHandsOutOwnedCopies) {
   ASSERT_EQ(fetched, 2u);
   EXPECT_EQ(got[0]->majortype, MEDIATYPE_Video);
   EXPECT_EQ(got[1]->majortype, MEDIATYPE_Audio);
-  ds::DeleteMediaType(got[0]);
-  ds::DeleteMediaType(got[1]);
+  DeleteMediaType(got[0]);
+  DeleteMediaType(got[1]);
   EXPECT_EQ(types->Reset(), S_OK);
   EXPECT_EQ(types->Skip(3), S_FALSE);
   EXPECT_EQ(types->Skip(2), S_OK);
@@ -201,21 +201,21 @@ TEST_F(FilterBase, MediaTypeEnumeratorHandsOutOwnedCopies) {
 }
 
 TEST_F(FilterBase, MediaTypeCopiesOwnTheirFormatBlock) {
-  ds::CMediaType source(MEDIATYPE_Video);
+  CMediaType source(MEDIATYPE_Video);
   source.cbFormat = 4;
   source.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(4));
   std::copy_n("abc", 4, source.pbFormat);
-  ds::CMediaType copy;
+  CMediaType copy;
   ASSERT_EQ(copy.Set(source), S_OK);
   EXPECT_NE(copy.pbFormat, source.pbFormat);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(copy.pbFormat)), "abc");
-  ds::CMediaType moved(std::move(copy));
+  CMediaType moved(std::move(copy));
   EXPECT_EQ(copy.pbFormat, nullptr);
   EXPECT_EQ(moved.cbFormat, 4u);
-  AM_MEDIA_TYPE* created = ds::CreateMediaType(&moved);
+  AM_MEDIA_TYPE* created = CreateMediaType(&moved);
   ASSERT_NE(created, nullptr);
   EXPECT_EQ(created->majortype, MEDIATYPE_Video);
-  ds::DeleteMediaType(created);
+  DeleteMediaType(created);
 }
 
 TEST_F(FilterBase, ReceiveConnectionRollsBackEveryFailure) {
@@ -223,7 +223,7 @@ TEST_F(FilterBase, ReceiveConnectionRollsBackEveryFailure) {
   ProbeFilter::Pin& pin = filter->InputPin();
   ComPtr<PushSource> source(new PushSource({PushPinType(MEDIATYPE_Video)}));
   IPin* output = source->Pin(0);
-  const ds::CMediaType video(MEDIATYPE_Video);
+  const CMediaType video(MEDIATYPE_Video);
 
   pin.completeResult = E_ACCESSDENIED;
   EXPECT_EQ(pin.ReceiveConnection(output, &video), E_ACCESSDENIED);
@@ -277,7 +277,7 @@ TEST_F(FilterBase, ConnectsInTheGraphAndKeepsOnlyWeakLinksToIt) {
   AM_MEDIA_TYPE type;
   ASSERT_EQ(input->ConnectionMediaType(&type), S_OK);
   EXPECT_EQ(type.subtype, MEDIASUBTYPE_RGB24);
-  ds::FreeMediaType(type);
+  FreeMediaType(type);
 
   ComPtr<IMediaControl> control = Control(graph.Get());
   ASSERT_EQ(control->Pause(), S_OK);
@@ -341,15 +341,15 @@ TEST_F(FilterBase, ReceiveChecksStateAndAnnouncedTypes) {
   EXPECT_EQ(source->Deliver(0, "frame", 0, 1), S_FALSE);
   ASSERT_EQ(source->DeliverEndFlush(0), S_OK);
 
-  ds::CMediaType audio(MEDIATYPE_Audio);
+  CMediaType audio(MEDIATYPE_Audio);
   EXPECT_EQ(source->Deliver(0, "frame", nullptr, nullptr, &audio), S_OK);
   AM_MEDIA_TYPE current;
   ASSERT_EQ(filter->InputPin().ConnectionMediaType(&current), S_OK);
   EXPECT_EQ(current.majortype, MEDIATYPE_Audio);
-  ds::FreeMediaType(current);
+  FreeMediaType(current);
 
   filter->InputPin().refusedMajorType = MEDIATYPE_Text;
-  ds::CMediaType text(MEDIATYPE_Text);
+  CMediaType text(MEDIATYPE_Text);
   EXPECT_EQ(source->Deliver(0, "frame", nullptr, nullptr, &text), VFW_E_INVALIDMEDIATYPE);
   EXPECT_EQ(source->Deliver(0, "frame", 0, 1), VFW_E_RUNTIME_ERROR);
   ASSERT_EQ(source->DeliverBeginFlush(0), S_OK);

@@ -19,7 +19,7 @@ class ProbeFilter final : public ds::CBaseFilter {
  public:
   class Pin final : public ds::CBaseInputPin {
    public:
-    Pin(ProbeFilter* filter, ds::CCritSec* lock) : CBaseInputPin(filter, lock, L"Probe In") {}
+    Pin(ProbeFilter* filter, CCritSec* lock) : CBaseInputPin(filter, lock, L"Probe In") {}
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE* type) override {
       ++checks;
@@ -34,7 +34,7 @@ class ProbeFilter final : public ds::CBaseFilter {
       ++breaks;
       return CBaseInputPin::BreakConnect();
     }
-    HRESULT GetMediaType(int position, ds::CMediaType* type) override {
+    HRESULT GetMediaType(int position, CMediaType* type) override {
       if (position < 0 || position >= static_cast<int>(offered.size())) return VFW_S_NO_MORE_ITEMS;
       type->majortype = offered[static_cast<size_t>(position)];
       return S_OK;
@@ -62,7 +62,7 @@ class ProbeFilter final : public ds::CBaseFilter {
   Pin& InputPin() { return pin_; }
 
  private:
-  ds::CCritSec lock_;
+  CCritSec lock_;
   Pin pin_;
   int* destroyed_;
 };

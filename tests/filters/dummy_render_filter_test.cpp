@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "baseclasses/media_type.h"
+#include "common/media_type.h"
 #include "tests/doubles/push_source/async_file_source.h"
 #include "tests/doubles/push_source/push_source.h"
 #include "tests/doubles/push_source/test_graph.h"
@@ -143,7 +143,7 @@ TEST_F(DummyRenderFilter, DefaultListTakesVideoAndAudioWhateverSubtypeOrFormat) 
   EXPECT_EQ(ConnectPushed(dummy.Get(), PushPinType(MEDIATYPE_Audio, MEDIASUBTYPE_PCM)), S_OK);
   EXPECT_EQ(ConnectPushed(dummy.Get(), PushPinType(MEDIATYPE_Text)), VFW_E_TYPE_NOT_ACCEPTED);
   EXPECT_TRUE(FAILED(ConnectReader(dummy.Get())));
-  const ds::CMediaType stream(MEDIATYPE_Stream);
+  const CMediaType stream(MEDIATYPE_Stream);
   EXPECT_EQ(dummy->GetPin(0)->CheckMediaType(&stream), VFW_E_TYPE_NOT_ACCEPTED);
   EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(dummy.Get())), 1u);
 }
@@ -162,14 +162,14 @@ TEST_F(DummyRenderFilter, EmptyListRefusesEverything) {
   ComPtr<DsDummyRenderFilter> dummy(new DsDummyRenderFilter());
   dummy->acceptedMajorTypes.clear();
   for (const GUID& major : {MEDIATYPE_Video, MEDIATYPE_Audio, MEDIATYPE_Stream, GUID_NULL}) {
-    const ds::CMediaType type(major);
+    const CMediaType type(major);
     EXPECT_EQ(dummy->GetPin(0)->CheckMediaType(&type), VFW_E_TYPE_NOT_ACCEPTED);
   }
   EXPECT_TRUE(FAILED(ConnectReader(dummy.Get())));
 }
 
 TEST_F(DummyRenderFilter, AsksForTheReaderOnlyWhenToldAndAlwaysConnects) {
-  const ds::CMediaType stream(MEDIATYPE_Stream);
+  const CMediaType stream(MEDIATYPE_Stream);
   for (const bool query : {false, true}) {
     ComPtr<DsDummyRenderFilter> dummy(new DsDummyRenderFilter());
     dummy->acceptedMajorTypes = {MEDIATYPE_Stream};
@@ -221,7 +221,7 @@ TEST_F(DummyRenderFilter, StopsWithoutAnAllocatorReportingIt) {
   AM_MEDIA_TYPE type;
   ASSERT_EQ(dummy->GetPin(0)->ConnectionMediaType(&type), S_OK);
   EXPECT_EQ(type.majortype, MEDIATYPE_Stream);
-  ds::FreeMediaType(type);
+  FreeMediaType(type);
 
   ComPtr<IMediaControl> control = Control(graph.Get());
   FILTER_STATE state;

@@ -10,7 +10,7 @@
 
 #include <cwchar>
 
-#include "meta/text.h"
+#include "common/text.h"
 
 namespace kavo {
 namespace {

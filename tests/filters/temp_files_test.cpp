@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "meta/text.h"
+#include "common/text.h"
 
 namespace kavo {
 namespace {

@@ -9,8 +9,8 @@
 #include <ctime>
 #include <set>
 
+#include "common/text.h"
 #include "fake_source_filter.h"
-#include "meta/text.h"
 
 namespace kavo {
 namespace {

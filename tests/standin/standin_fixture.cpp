@@ -2,13 +2,6 @@
 
 namespace kavo::test {
 
-void MediaTypeDeleter::operator()(AM_MEDIA_TYPE* type) const {
-  if (!type) return;
-  if (type->pbFormat) CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  CoTaskMemFree(type);
-}
-
 void StandInTest::SetUp() {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   ASSERT_TRUE(EnsureStandInRegistered());

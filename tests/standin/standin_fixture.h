@@ -10,16 +10,12 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include "common/media_type.h"
 #include "standin_client.h"
 
 namespace kavo::test {
 
 using Microsoft::WRL::ComPtr;
-
-struct MediaTypeDeleter {
-  void operator()(AM_MEDIA_TYPE* type) const;
-};
-using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
 
 class StandInTest : public ::testing::Test {
  protected:

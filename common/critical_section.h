@@ -1,10 +1,13 @@
-// A Windows critical section and its scoped lock. The section is recursive: the thread that holds
-// it may enter again, which the filter classes rely on when a state change calls a hook that locks.
+// A Windows critical section and its scoped lock, the one lock guard of the tree. The section is
+// recursive: the thread that holds it may enter again, which the filter classes rely on when a
+// state change calls a hook that locks.
 #pragma once
 
 #include <windows.h>
 
-namespace kavo::ds {
+
+
+namespace kavo {
 
 class CCritSec {
  public:
@@ -15,6 +18,8 @@ class CCritSec {
 
   void Lock() { EnterCriticalSection(&section_); }
   void Unlock() { LeaveCriticalSection(&section_); }
+  // Enters only when no other thread holds the section; true when entered.
+  bool TryLock() { return TryEnterCriticalSection(&section_) != FALSE; }
   // For checks of the lock discipline: whether the calling thread holds the section.
   bool OwnedByCurrentThread() const {
     const auto self = static_cast<ULONG_PTR>(GetCurrentThreadId());
@@ -36,4 +41,4 @@ class CAutoLock {
   CCritSec* lock_;
 };
 
-}  // namespace kavo::ds
+}  // namespace kavo

@@ -1,8 +1,10 @@
-#include "baseclasses/media_type.h"
+#include "common/media_type.h"
 
 #include <cstring>
 
-namespace kavo::ds {
+
+
+namespace kavo {
 
 void FreeMediaType(AM_MEDIA_TYPE& type) {
   if (type.pbFormat) CoTaskMemFree(type.pbFormat);
@@ -79,4 +81,4 @@ void CMediaType::Clear() {
   static_cast<AM_MEDIA_TYPE&>(*this) = AM_MEDIA_TYPE();
 }
 
-}  // namespace kavo::ds
+}  // namespace kavo

@@ -1,8 +1,10 @@
-#include "meta/text.h"
+#include "common/text.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+
+
 
 namespace kavo {
 namespace {

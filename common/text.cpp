@@ -1,6 +1,8 @@
-#include "meta/text.h"
+#include "common/text.h"
 
 #include <boost/lexical_cast.hpp>
+
+
 
 namespace kavo {
 

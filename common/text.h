@@ -7,6 +7,7 @@
 
 #include <string>
 
+
 namespace kavo {
 
 std::wstring MultiByteToWide(const std::string& bytes, UINT codePage);

@@ -4,7 +4,11 @@
 
 #include <dshow.h>
 
-namespace kavo::ds {
+#include <memory>
+
+
+
+namespace kavo {
 
 // Frees what the type owns (format block, pUnk) and leaves the struct with neither.
 void FreeMediaType(AM_MEDIA_TYPE& type);
@@ -31,4 +35,10 @@ class CMediaType : public AM_MEDIA_TYPE {
   void Clear();
 };
 
-}  // namespace kavo::ds
+// A type in its own CoTaskMem block, as enumerators and samples hand them out.
+struct MediaTypeDeleter {
+  void operator()(AM_MEDIA_TYPE* type) const { DeleteMediaType(type); }
+};
+using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
+
+}  // namespace kavo
