@@ -5,7 +5,7 @@
 
 #include "common/text.h"
 #include "host/core_functions.h"
-#include "meta/metadata_publisher.h"
+#include "host/metadata_publisher.h"
 
 namespace kavo::host {
 

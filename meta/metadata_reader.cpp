@@ -215,4 +215,13 @@ void ReadFilterMetadata(ComPtr<IBaseFilter> filter, MetadataRecord& record) {
   if (!ReadPropertyBagMetadata(filter.Get(), record)) ReadMediaContent(filter.Get(), record);
 }
 
+ULONG QueryStartOffset(IBaseFilter* filter, const std::wstring& address) noexcept {
+  constexpr ULONG kFirstVersionWithStartOffset = 5;
+  if (!filter) return 0;
+  ComPtr<ISourceControl> control;
+  if (FAILED(Query(filter, IID_ISourceControl, control))) return 0;
+  if (control->GetVersion() < kFirstVersionWithStartOffset) return 0;
+  return control->GetStartOffset(address.c_str());
+}
+
 }  // namespace kavo

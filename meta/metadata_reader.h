@@ -1,5 +1,6 @@
 // Reads the source filter's descriptive properties into a MetadataRecord: its IPropertyBag2 first,
-// and only when not one property could be read from that, IAMMediaContent's title and description.
+// and only when not one property could be read from that, IAMMediaContent's title and description;
+// and its start offset.
 // Runs on the host's input thread with COM initialised; no lock.
 #pragma once
 
@@ -23,5 +24,9 @@ bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record);
 // copy to keep your own, or std::move it. Released before returning, also when an exception (only
 // std::bad_alloc) leaves it.
 void ReadFilterMetadata(Microsoft::WRL::ComPtr<IBaseFilter> filter, MetadataRecord& record);
+
+// The source filter's start offset for address in milliseconds; 0 for none, for a filter without
+// its control interface, and for versions before 5 (which are not asked).
+ULONG QueryStartOffset(IBaseFilter* filter, const std::wstring& address) noexcept;
 
 }  // namespace kavo

@@ -23,7 +23,6 @@
 #include "common/bstr.h"
 #include "common/query.h"
 #include "common/text.h"
-#include "meta/metadata_publisher.h"
 #include "meta/metadata_reader.h"
 #include "player/player.h"
 #include "source/source_filter.h"

@@ -20,10 +20,6 @@ namespace kavo {
 void PublishMetadata(const host::HostAbi& abi, void* input,
                      Microsoft::WRL::ComPtr<IBaseFilter> filter) noexcept;
 
-// The source filter's start offset for address in milliseconds; 0 for none, for a filter without
-// its control interface, and for versions before 5 (which are not asked).
-ULONG QueryStartOffset(IBaseFilter* filter, const std::wstring& address) noexcept;
-
 // Sets the input's "start-time" variable; the host's result, or -1 when it cannot be reached.
 int SetStartTime(void* input, float seconds) noexcept;
 

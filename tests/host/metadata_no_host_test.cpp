@@ -1,10 +1,10 @@
 // Publication while the host's core library is not in the process: nothing reaches anyone, and the
 // filter's reference still goes. Its own program, so that nothing has loaded the library before.
-#include "meta/metadata_publisher.h"
+#include "host/metadata_publisher.h"
 
 #include <gtest/gtest.h>
 
-#include "fake_source_filter.h"
+#include "tests/meta/fake_source_filter.h"
 
 namespace kavo {
 namespace {

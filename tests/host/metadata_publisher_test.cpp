@@ -1,6 +1,6 @@
 // Publication into the host's input item and the start time, as the recording core library sees
 // them under each host ABI.
-#include "meta/metadata_publisher.h"
+#include "host/metadata_publisher.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,8 @@
 #include <cstring>
 
 #include "core_recorder.h"
-#include "fake_source_filter.h"
+#include "meta/metadata_reader.h"
+#include "tests/meta/fake_source_filter.h"
 
 namespace kavo {
 namespace {

@@ -1,20 +1,16 @@
-#include "meta/metadata_publisher.h"
+#include "host/metadata_publisher.h"
 
 #include <cstring>
 #include <exception>
 
-#include "common/query.h"
 #include "host/core_functions.h"
 #include "meta/metadata_reader.h"
-#include "source/source_filter.h"
 
 namespace kavo {
 
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-constexpr ULONG kFirstVersionWithStartOffset = 5;
 
 // The meta type of a key the item has a field for, or -1 for an extra.
 int MetaTypeOf(const std::string& key) {
@@ -57,14 +53,6 @@ void PublishMetadata(const host::HostAbi& abi, void* input, ComPtr<IBaseFilter> 
     }
   } catch (const std::exception&) {
   }
-}
-
-ULONG QueryStartOffset(IBaseFilter* filter, const std::wstring& address) noexcept {
-  if (!filter) return 0;
-  ComPtr<ISourceControl> control;
-  if (FAILED(Query(filter, IID_ISourceControl, control))) return 0;
-  if (control->GetVersion() < kFirstVersionWithStartOffset) return 0;
-  return control->GetStartOffset(address.c_str());
 }
 
 int SetStartTime(void* input, float seconds) noexcept {
