@@ -1,5 +1,6 @@
 #include "standin/catalog.h"
 
+#include <uuids.h>
 #include <vfwmsgs.h>
 
 #include <string_view>
@@ -13,13 +14,6 @@ namespace kavo::standin {
 namespace {
 
 using Bytes = std::string_view;
-
-const GUID kMediaTypeStream = {
-    0xe436eb83, 0x524f, 0x11ce, {0x9f, 0x53, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70}};
-const GUID kMediaTypeVideo = {
-    0x73646976, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-const GUID kMediaTypeAudio = {
-    0x73647561, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 // One "key = value" or "flag" line, with its tokens.
 struct Entry {
@@ -310,11 +304,11 @@ class VideoReader {
     if (name == "container_type" || name == "audio_type") {
       GUID& major = name == "container_type" ? faults.containerMajor : faults.audioMajor;
       if (entry.value == "stream") {
-        major = kMediaTypeStream;
+        major = MEDIATYPE_Stream;
       } else if (entry.value == "video") {
-        major = kMediaTypeVideo;
+        major = MEDIATYPE_Video;
       } else if (entry.value == "audio") {
-        major = kMediaTypeAudio;
+        major = MEDIATYPE_Audio;
       } else {
         error = "'" + name + "' is stream, video or audio";
         return false;
