@@ -69,7 +69,9 @@ int OpenAccess(const HostAbi& abi, void* object) {
   LoadGraphManagerOnce();
   HostObject host(abi, object);
   const char* hostLocation = host.Get<const char*>(abi.location);
-  const std::wstring location = Utf8ToWide(hostLocation ? hostLocation : "");
+  // A location cut at a bad byte would be another address: another video, or a slave marker lost.
+  std::wstring location;
+  if (!Utf8ToWideStrict(hostLocation ? hostLocation : "", location)) return VLC_EGENERIC;
   const bool slave = FindMarker(location, kSlaveMarker) != std::wstring::npos;
 
   ApartmentScope apartment;
