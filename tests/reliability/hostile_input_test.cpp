@@ -106,13 +106,16 @@ TEST_P(HostileInput, OnlyTheExactMarkerMakesASlave) {
                            "&vlc_slave=1&vlc_slave=1"}) {
     EXPECT_EQ(OpenAndIdentify(Location("clip") + tail, access), Opened::Audio) << tail;
   }
-  // Main opens of their own. Each takes over the registry entry of the address, and its close
-  // ends the entry: from then on the first main's slave finds no player.
+  // Main opens of their own. Each registers its own player, and its close leaves the first
+  // main's registration: its slave still finds a player.
   for (const char* tail : {"&vlc_slave=", "&vlc_slave=0", "&VLC_SLAVE=1", "&Vlc_Slave=1",
                            "&vlc_slave 1", "&vlc-slave=1"}) {
     EXPECT_EQ(OpenAndIdentify(Location("clip") + tail, access), Opened::Container) << tail;
   }
   access.reset();
+  EXPECT_EQ(OpenAndIdentify(Location("clip") + "&vlc_slave=1", access), Opened::Audio);
+  access.reset();
+  main.reset();
   ExpectOpenFails(Location("clip") + "&vlc_slave=1");
   // At the start the marker still makes a slave, but of an address the filter declines.
   ExpectOpenFails("vlc_slave=1" + Location("clip"));
