@@ -96,9 +96,6 @@ int OpenAccess(const HostAbi& abi, void* object) {
     return VLC_EGENERIC;
   }
 
-  LONGLONG total = 0;
-  reader->Length(&total, nullptr);
-
   auto* state = new (std::nothrow) AccessState();
   if (!state) {
     Registry().ReleasePlayer(player);
@@ -106,7 +103,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
   }
   state->player = player;
   state->reader = reader;
-  state->size = total;
+  UpdateSize(*state);
 
   const StreamCallbacks callbacks = StreamCallbacksFor(abi);
   host.Set<void*>(abi.sys, state);
