@@ -95,6 +95,20 @@ TEST_P(HostAccess, MainOpenWithoutParentInputOffersTheHostNothing) {
   access->Close();
 }
 
+// A reader still fetching its stream answers with an estimate below the real size.
+TEST_P(HostAccess, EstimatedLengthStillReadsToTheEnd) {
+  ASSERT_TRUE(catalog_.Add(
+      CatalogVideo("estimated").Container(container_).Fault("length_estimated Container = 1000")));
+  auto access = host_->NewAccess(Location("estimated"));
+  ASSERT_EQ(access->Open(), 0);
+  std::uint64_t size = 0;
+  EXPECT_EQ(access->Control(6, &size), 0);
+  EXPECT_EQ(size, 1000u);
+  EXPECT_EQ(access->ReadToEnd(32768), container_);
+  EXPECT_EQ(access->Control(6, &size), 0);
+  EXPECT_EQ(size, container_.size());
+}
+
 TEST_P(HostAccess, SlaveOpenReadsTheAudioOfTheOfferedAddress) {
   auto main = host_->NewAccess(Location("clip"), fakeInput);
   ASSERT_EQ(main->Open(), 0);
