@@ -60,8 +60,11 @@ bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
 // it pulls in) for the first time while another thread enters its first COM apartment: two
 // inputs opening at once hang for good. Loading it once, before any open enters an apartment,
 // with concurrent first opens waiting here, takes that race away. On Windows it costs one load.
+// Only the system folder is searched, so a quartz.dll beside a portable player is never loaded;
+// where that flag is unknown (Windows 7 without its loader update) nothing is preloaded.
 void LoadGraphManagerOnce() {
-  static const HMODULE graphManager = LoadLibraryW(L"quartz.dll");
+  static const HMODULE graphManager =
+      LoadLibraryExW(L"quartz.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   static_cast<void>(graphManager);
 }
 

@@ -109,6 +109,33 @@ TEST_P(HostAccess, EstimatedLengthStillReadsToTheEnd) {
   EXPECT_EQ(size, container_.size());
 }
 
+// A quartz.dll in a folder searched before the system folder (beside a portable player, or one
+// added with SetDllDirectory) is not what the open loads. Only a process's first open loads the
+// graph manager, so this needs a process of its own, as ctest gives each case.
+TEST_P(HostAccess, GraphManagerComesFromTheSystemFolder) {
+  if (GetModuleHandleW(L"quartz.dll")) GTEST_SKIP() << "the graph manager is loaded already";
+  wchar_t any[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(GetModuleHandleW(L"libkavo_plugin.dll"), any, MAX_PATH), 0u);
+  const std::wstring folder =
+      TempFolder() + L"kavo-planted-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(any, (folder + L"\\quartz.dll").c_str(), FALSE));
+  ASSERT_TRUE(SetDllDirectoryW(folder.c_str()));
+  auto access = host_->NewAccess(Location("clip"));
+  const int opened = access->Open();
+  SetDllDirectoryW(nullptr);
+  EXPECT_EQ(opened, 0);
+
+  wchar_t loaded[MAX_PATH] = {};
+  wchar_t system[MAX_PATH] = {};
+  GetModuleFileNameW(GetModuleHandleW(L"quartz.dll"), loaded, MAX_PATH);
+  GetSystemDirectoryW(system, MAX_PATH);
+  EXPECT_EQ(0, lstrcmpiW((std::wstring(system) + L"\\quartz.dll").c_str(), loaded)) << Utf8(loaded);
+  access->Close();
+  DeleteFileW((folder + L"\\quartz.dll").c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
 TEST_P(HostAccess, SlaveOpenReadsTheAudioOfTheOfferedAddress) {
   auto main = host_->NewAccess(Location("clip"), fakeInput);
   ASSERT_EQ(main->Open(), 0);
