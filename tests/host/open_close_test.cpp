@@ -95,6 +95,17 @@ TEST_P(HostAccess, MainOpenWithoutParentInputOffersTheHostNothing) {
   access->Close();
 }
 
+TEST_P(HostAccess, OpenSetsItsOwnMembersAndNothingElse) {
+  auto access = host_->NewAccess(Location("clip"));
+  ASSERT_EQ(access->Open(), 0);
+  const HostLayout& layout = LayoutOf(GetParam());
+  EXPECT_EQ(access->Member<void*>(layout.block), nullptr);
+  if (layout.readdir >= 0) {
+    EXPECT_EQ(access->Member<void*>(layout.readdir), nullptr);
+  }
+  EXPECT_TRUE(access->OnlyOpenMembersChanged());
+}
+
 // A reader still fetching its stream answers with an estimate below the real size.
 TEST_P(HostAccess, EstimatedLengthStillReadsToTheEnd) {
   ASSERT_TRUE(catalog_.Add(
@@ -107,6 +118,39 @@ TEST_P(HostAccess, EstimatedLengthStillReadsToTheEnd) {
   EXPECT_EQ(access->ReadToEnd(32768), container_);
   EXPECT_EQ(access->Control(6, &size), 0);
   EXPECT_EQ(size, container_.size());
+}
+
+// The 3.0 host reads through a prefetch thread of its own, which never enters COM.
+TEST_P(HostAccess, ReadsAndSeeksFromAThreadWithoutComGetTheSameBytes) {
+  auto access = host_->NewAccess(Location("clip"));
+  ASSERT_EQ(access->Open(), 0);
+  OnHostThread([&] {
+    EXPECT_EQ(access->ReadToEnd(65536), container_);
+    std::vector<char> buffer(5000);
+    ASSERT_EQ(access->Seek(123456), 0);
+    ASSERT_EQ(access->Read(buffer.data(), buffer.size()), 5000);
+    EXPECT_EQ(std::string(buffer.data(), buffer.size()), container_.substr(123456, 5000));
+  });
+  access->Close();
+}
+
+TEST_P(HostAccess, CloseLeavesTheThreadsApartmentAsTheOpenFoundIt) {
+  OnHostThread([&] {
+    auto access = host_->NewAccess(Location("clip"));
+    ASSERT_EQ(access->Open(), 0);
+    access->Close();
+    EXPECT_TRUE(ApartmentBalanced());
+  });
+  OnHostThread([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    auto access = host_->NewAccess(Location("clip"));
+    ASSERT_EQ(access->Open(), 0);
+    access->Close();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE)
+        << "the close took the thread out of its own apartment";
+    CoUninitialize();
+    EXPECT_TRUE(ApartmentBalanced());
+  });
 }
 
 // A quartz.dll in a folder searched before the system folder (beside a portable player, or one
