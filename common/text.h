@@ -1,5 +1,6 @@
 // Text crossings between the host (UTF-8) and COM, DirectShow and the file functions (UTF-16).
-// A conversion never fails loudly: it yields an empty string, or, from bytes, the decodable prefix.
+// A conversion never fails loudly: it yields an empty string, or, from bytes, the decodable prefix
+// (the strict and the replacing UTF-8 forms excepted).
 // All functions are reentrant.
 #pragma once
 
@@ -12,6 +13,11 @@ namespace kavo {
 
 std::wstring MultiByteToWide(const std::string& bytes, UINT codePage);
 std::wstring Utf8ToWide(const std::string& bytes);
+// All of bytes as UTF-16: false, and wide left as it was, when any byte is not part of
+// well-formed UTF-8.
+bool Utf8ToWideStrict(const std::string& bytes, std::wstring& wide);
+// bytes as UTF-16, each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+std::wstring Utf8ToWideReplacing(const std::string& bytes);
 std::string WideToUtf8(const std::wstring& wide);
 
 // Plain decimal: optional minus sign, digits, nothing else (classic locale, no grouping).

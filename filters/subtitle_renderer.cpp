@@ -75,7 +75,8 @@ HRESULT CSubtitleRenderer::DoRenderSample(IMediaSample* sample) {
     if (FAILED(hr)) return hr;
     // Negative times are kept as they are: the writer decides how to show them.
     const std::int64_t startMs = start / kUnitsPerMillisecond;
-    cues.push_back(SrtCue{startMs, stop / kUnitsPerMillisecond - startMs, Utf8ToWide(bytes)});
+    cues.push_back(
+        SrtCue{startMs, stop / kUnitsPerMillisecond - startMs, Utf8ToWideReplacing(bytes)});
   } catch (const std::exception&) {
     return E_OUTOFMEMORY;
   }

@@ -58,8 +58,11 @@ bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
 // it pulls in) for the first time while another thread enters its first COM apartment: two
 // inputs opening at once hang for good. Loading it once, before any open enters an apartment,
 // with concurrent first opens waiting here, takes that race away. On Windows it costs one load.
+// Only the system folder is searched, so a quartz.dll beside a portable player is never loaded;
+// where that flag is unknown (Windows 7 without its loader update) nothing is preloaded.
 void LoadGraphManagerOnce() {
-  static const HMODULE graphManager = LoadLibraryW(L"quartz.dll");
+  static const HMODULE graphManager =
+      LoadLibraryExW(L"quartz.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   static_cast<void>(graphManager);
 }
 
@@ -67,7 +70,9 @@ int OpenAccess(const HostAbi& abi, void* object) {
   LoadGraphManagerOnce();
   HostObject host(abi, object);
   const char* hostLocation = host.Get<const char*>(abi.location);
-  const std::wstring location = Utf8ToWide(hostLocation ? hostLocation : "");
+  // A location cut at a bad byte would be another address: another video, or a slave marker lost.
+  std::wstring location;
+  if (!Utf8ToWideStrict(hostLocation ? hostLocation : "", location)) return VLC_EGENERIC;
   const bool slave = FindMarker(location, kSlaveMarker) != std::wstring::npos;
 
   ApartmentScope apartment;
@@ -92,9 +97,6 @@ int OpenAccess(const HostAbi& abi, void* object) {
     return VLC_EGENERIC;
   }
 
-  LONGLONG total = 0;
-  reader->Length(&total, nullptr);
-
   auto* state = new (std::nothrow) AccessState();
   if (!state) {
     Registry().ReleasePlayer(player);
@@ -102,7 +104,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
   }
   state->player = player;
   state->reader = reader;
-  state->size = total;
+  UpdateSize(*state);
 
   const StreamCallbacks callbacks = StreamCallbacksFor(abi);
   host.Set<void*>(abi.sys, state);

@@ -14,7 +14,8 @@ namespace kavo::host {
 struct AccessState {
   PlayerHandle player;
   Microsoft::WRL::ComPtr<IAsyncReader> reader;
-  std::int64_t size = 0;      // total length as the reader reported it at open
+  std::int64_t size = 0;       // total length as the reader last reported it (UpdateSize)
+  bool sizeEstimated = false;  // the reader gave only an estimate: asked again when reached
   std::int64_t position = 0;  // next read position (ABIs that keep it on the host object don't use it)
 };
 

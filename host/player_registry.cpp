@@ -21,30 +21,48 @@ PlayerRegistry::~PlayerRegistry() { entries_.clear(); }
 PlayerHandle PlayerRegistry::LookupPlayer(const std::wstring& key) {
   CAutoLock lock(&lock_);
   const auto found = entries_.find(key);
-  return found == entries_.end() ? PlayerHandle() : found->second.player;
+  return found == entries_.end() ? PlayerHandle() : found->second.back().player;
 }
 
 void PlayerRegistry::RegisterPlayer(const std::wstring& key, const PlayerHandle& player) {
   CAutoLock lock(&lock_);
-  RegistryEntry& entry = entries_[key];
-  entry.count = entry.player == player ? entry.count + 1 : 1;
-  entry.player = player;  // the handle held before, if any, is released here, under the lock
+  const auto found = entries_.find(key);
+  if (found == entries_.end()) {
+    entries_.emplace(key, std::vector<RegistryEntry>{RegistryEntry{1, player}});
+    return;
+  }
+  for (RegistryEntry& entry : found->second) {
+    if (entry.player != player) continue;
+    ++entry.count;
+    return;
+  }
+  found->second.push_back(RegistryEntry{1, player});
 }
 
 void PlayerRegistry::ReleasePlayer(const PlayerHandle& player) {
   if (!player) return;
   CAutoLock lock(&lock_);
-  for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
-    if (entry->second.player != player) continue;
-    if (--entry->second.count == 0) entries_.erase(entry);
-    return;
+  for (auto key = entries_.begin(); key != entries_.end(); ++key) {
+    std::vector<RegistryEntry>& players = key->second;
+    for (auto entry = players.begin(); entry != players.end(); ++entry) {
+      if (entry->player != player) continue;
+      // The last registration goes with its handle, here, under the lock.
+      if (--entry->count == 0) players.erase(entry);
+      if (players.empty()) entries_.erase(key);
+      return;
+    }
   }
 }
 
-RegistryEntry PlayerRegistry::EntryFor(const std::wstring& key) {
+std::vector<RegistryEntry> PlayerRegistry::EntriesFor(const std::wstring& key) {
   CAutoLock lock(&lock_);
   const auto found = entries_.find(key);
-  return found == entries_.end() ? RegistryEntry() : found->second;
+  return found == entries_.end() ? std::vector<RegistryEntry>() : found->second;
+}
+
+RegistryEntry PlayerRegistry::EntryFor(const std::wstring& key) {
+  const std::vector<RegistryEntry> players = EntriesFor(key);
+  return players.empty() ? RegistryEntry() : players.back();
 }
 
 size_t PlayerRegistry::EntryCount() {

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "common/critical_section.h"
 #include "player/player.h"
@@ -14,7 +15,7 @@
 namespace kavo::host {
 
 struct RegistryEntry {
-  int count = 0;  // registrations under this key not yet released
+  int count = 0;  // registrations of this player not yet released
   PlayerHandle player;
 };
 
@@ -25,23 +26,25 @@ class PlayerRegistry {
   PlayerRegistry(const PlayerRegistry&) = delete;
   PlayerRegistry& operator=(const PlayerRegistry&) = delete;
 
-  // The player registered under `key`, or an empty handle.
+  // The most recently registered player under `key` that still has registrations, or an empty
+  // handle.
   PlayerHandle LookupPlayer(const std::wstring& key);
-  // Counts one more registration under `key` and stores `player` there. Storing a different
-  // player than the entry held restarts the count at 1: the old player's registrations no
-  // longer describe the entry.
+  // Counts one more registration of `player` under `key`. Each player keeps its own count, so
+  // two main opens of one address never take each other's registrations; a player new to the
+  // key becomes its most recent.
   void RegisterPlayer(const std::wstring& key, const PlayerHandle& player);
   // Releases one registration of `player` (found by identity, not by key).
   void ReleasePlayer(const PlayerHandle& player);
 
-  // For tests: the entry under `key`, or a count of 0 and an empty handle.
+  // For tests: the players registered under `key`, the most recent last.
+  std::vector<RegistryEntry> EntriesFor(const std::wstring& key);
+  // For tests: the most recent of them, or a count of 0 and an empty handle.
   RegistryEntry EntryFor(const std::wstring& key);
-  size_t EntryCount();
-
+  size_t EntryCount();  // keys with registrations
 
  private:
   CCritSec lock_;
-  std::map<std::wstring, RegistryEntry> entries_;
+  std::map<std::wstring, std::vector<RegistryEntry>> entries_;
 };
 
 // The one registry of the process, created when the library is loaded.

@@ -1,6 +1,8 @@
 #include "host/stream_callbacks.h"
 
-#include <climits>
+#include <vfwmsgs.h>
+
+#include <algorithm>
 
 #include "host/access_state.h"
 #include "host/host_object.h"
@@ -8,9 +10,6 @@
 namespace kavo::host {
 
 namespace {
-
-// The largest count one SyncRead takes.
-constexpr size_t kLargestRead = LONG_MAX;
 
 // Where an access keeps its position: on the host object (2.2) or in its AccessState.
 class Cursor {
@@ -44,6 +43,7 @@ ssize_t Read(void* object, void* buffer, size_t length) {
   Cursor cursor(abi, object);
   cursor.set_eof(false);
   const std::int64_t position = cursor.position();
+  if (position >= cursor.state().size && cursor.state().sizeEstimated) UpdateSize(cursor.state());
   const std::int64_t size = cursor.state().size;
   if (position >= size) return 0;
 
@@ -69,7 +69,9 @@ ssize_t Read(void* object, void* buffer, size_t length) {
 template <const HostAbi& abi>
 int Seek(void* object, std::uint64_t offset) {
   Cursor cursor(abi, object);
-  const std::int64_t size = cursor.state().size;
+  AccessState& state = cursor.state();
+  if (offset > static_cast<std::uint64_t>(state.size) && state.sizeEstimated) UpdateSize(state);
+  const std::int64_t size = state.size;
   // Compared unsigned: an offset beyond 2^63 must land on the size, not on a negative position.
   const bool pastEnd = offset > static_cast<std::uint64_t>(size);
   cursor.set_position(pastEnd ? size : static_cast<std::int64_t>(offset));
@@ -90,6 +92,7 @@ int Control(void* object, int query, va_list args) {
       *va_arg(args, bool*) = false;
       return VLC_SUCCESS;
     case STREAM_GET_SIZE:
+      if (cursor.state().sizeEstimated) UpdateSize(cursor.state());
       *va_arg(args, std::uint64_t*) = static_cast<std::uint64_t>(cursor.state().size);
       return VLC_SUCCESS;
     case STREAM_IS_DIRECTORY:
@@ -111,6 +114,17 @@ template <const HostAbi& abi>
 constexpr StreamCallbacks kCallbacks{&Read<abi>, &Seek<abi>, &Control<abi>};
 
 }  // namespace
+
+void UpdateSize(AccessState& state) {
+  LONGLONG total = 0;
+  LONGLONG available = 0;  // readers written the usual way write both, asked for or not
+  const HRESULT result = state.reader->Length(&total, &available);
+  if (FAILED(result)) return;
+  const std::int64_t size = std::clamp<std::int64_t>(total, 0, kLargestSize);
+  state.sizeEstimated = result == VFW_S_ESTIMATED;
+  // A smaller estimate later must not end the stream early; a final answer stands as it is.
+  if (!state.sizeEstimated || size > state.size) state.size = size;
+}
 
 StreamCallbacks StreamCallbacksFor(const HostAbi& abi) {
   switch (abi.id) {

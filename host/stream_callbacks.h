@@ -5,12 +5,15 @@
 
 #include <sys/types.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 
 #include "host/vlc_abi.h"
 
 namespace kavo::host {
+
+struct AccessState;
 
 using ReadCallback = ssize_t (*)(void* object, void* buffer, size_t length);
 using SeekCallback = int (*)(void* object, std::uint64_t offset);
@@ -24,5 +27,17 @@ struct StreamCallbacks {
 
 // The callbacks for the host object layout and queries of `abi`.
 StreamCallbacks StreamCallbacksFor(const HostAbi& abi);
+
+// Asks the access's reader for the stream's length and takes it as the size, held within 0 and
+// kLargestSize. A failing reader leaves the size as it was (0 at open). A total answered with
+// VFW_S_ESTIMATED may only grow the size and is asked again when a read or seek reaches the size
+// or the host asks for it; a final answer is taken as it stands.
+void UpdateSize(AccessState& state);
+
+// The largest count one SyncRead takes.
+constexpr size_t kLargestRead = LONG_MAX;
+// The largest size kept: a position below it plus the largest count stays within a signed
+// 64-bit value.
+constexpr std::int64_t kLargestSize = INT64_MAX - static_cast<std::int64_t>(kLargestRead);
 
 }  // namespace kavo::host

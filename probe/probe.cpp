@@ -117,7 +117,8 @@ struct StreamCheck {
 // caller's buffer.
 StreamCheck CheckStream(IAsyncReader* reader) {
   StreamCheck check;
-  check.length = reader->Length(&check.total, nullptr);
+  LONGLONG available = 0;  // readers written the usual way write it whether asked or not
+  check.length = reader->Length(&check.total, &available);
   if (FAILED(check.length) || check.total <= 0) return check;
   std::vector<BYTE> buffer(kProbeRead);
   const LONG headCount = static_cast<LONG>(std::min<long long>(kProbeRead, check.total));

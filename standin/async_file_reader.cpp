@@ -46,6 +46,7 @@ HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG
   if (length > 0 && !buffer) return E_POINTER;
   const auto start = static_cast<std::uint64_t>(position);
   const std::uint64_t end = start + static_cast<std::uint64_t>(length);
+  if (faults_.estimatedLength && end >= *faults_.estimatedLength) estimateReached_ = true;
   if (faults_.failAt && *faults_.failAt >= start && *faults_.failAt < end) return E_FAIL;
   const std::uint64_t limit = faults_.shortAt ? std::min(size_, *faults_.shortAt) : size_;
   const std::uint64_t wanted = start >= limit ? 0 : std::min<std::uint64_t>(length, limit - start);
@@ -72,11 +73,14 @@ STDMETHODIMP AsyncFileReader::SyncRead(LONGLONG position, LONG length, BYTE* buf
   return Read(position, length, buffer, got);
 }
 
+// Both outputs are written unconditionally, as readers written the usual way do: a caller that
+// passes null for either crashes here as it would there.
 STDMETHODIMP AsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {
   if (faults_.lengthFails) return E_FAIL;
-  if (total) *total = static_cast<LONGLONG>(size_);
-  if (available) *available = static_cast<LONGLONG>(size_);
-  return S_OK;
+  const bool estimating = faults_.estimatedLength && !estimateReached_;
+  *total = static_cast<LONGLONG>(estimating ? *faults_.estimatedLength : size_);
+  *available = *total;
+  return estimating ? VFW_S_ESTIMATED : S_OK;
 }
 
 STDMETHODIMP AsyncFileReader::RequestAllocator(IMemAllocator* preferred,

@@ -8,6 +8,7 @@
 #include <strmif.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -56,6 +57,7 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   const FileHandle file_;
   const std::uint64_t size_;
   const ReaderFaults faults_;
+  std::atomic<bool> estimateReached_{false};  // a read reached faults_.estimatedLength
   std::mutex requestLock_;
   std::condition_variable requestDone_;
   std::deque<Completed> completed_;

@@ -290,8 +290,8 @@ class VideoReader {
     const std::string& name = entry.key[1];
     Faults& faults = video_.faults;
     if (entry.key.size() == 3) return ReaderFault(name, Lowered(entry.key[2]), entry, error);
-    if (name == "no_async_reader" || name == "length_fails" || name == "syncread_fail_at" ||
-        name == "syncread_short_at") {
+    if (name == "no_async_reader" || name == "length_fails" || name == "length_estimated" ||
+        name == "syncread_fail_at" || name == "syncread_short_at") {
       return ReaderFault(name, "", entry, error);
     }
     if (name == "load") {
@@ -365,10 +365,12 @@ class VideoReader {
       error = "a reader fault names the pin Container or Audio";
       return false;
     }
-    const bool needsOffset = name == "syncread_fail_at" || name == "syncread_short_at";
-    std::uint64_t offset = 0;
-    if (needsOffset != entry.hasValue || (needsOffset && !ParseUnsigned(entry.value, offset))) {
-      error = needsOffset ? "'" + name + "' needs a byte offset" : "'" + name + "' takes no value";
+    const bool needsNumber =
+        name == "syncread_fail_at" || name == "syncread_short_at" || name == "length_estimated";
+    std::uint64_t number = 0;
+    if (needsNumber != entry.hasValue || (needsNumber && !ParseUnsigned(entry.value, number))) {
+      error =
+          needsNumber ? "'" + name + "' needs a number of bytes" : "'" + name + "' takes no value";
       return false;
     }
     for (ReaderFaults* target : targets) {
@@ -376,10 +378,12 @@ class VideoReader {
         target->noReader = true;
       } else if (name == "length_fails") {
         target->lengthFails = true;
+      } else if (name == "length_estimated") {
+        target->estimatedLength = number;
       } else if (name == "syncread_fail_at") {
-        target->failAt = offset;
+        target->failAt = number;
       } else if (name == "syncread_short_at") {
-        target->shortAt = offset;
+        target->shortAt = number;
       } else {
         error = "unknown reader fault '" + name + "'";
         return false;

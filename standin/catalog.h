@@ -46,6 +46,7 @@ struct ReaderFaults {
   bool lengthFails = false;
   std::optional<std::uint64_t> failAt;   // a SyncRead covering this byte fails
   std::optional<std::uint64_t> shortAt;  // reads behave as if the file ended here
+  std::optional<std::uint64_t> estimatedLength;  // Length's estimate until a read reaches it
 };
 
 struct Faults {

@@ -39,6 +39,45 @@ TEST(Utf8ToWide, EmbeddedNulIsKept) {
   EXPECT_EQ(Utf8ToWide(bytes), std::wstring(L"a\0b", 3));
 }
 
+// Each class of byte that is not part of well-formed UTF-8: the strict form refuses the whole
+// text, the replacing form puts U+FFFD for each such byte and keeps everything else.
+TEST(Utf8ToWide, StrictRefusesAndReplacingMarksEachBadByte) {
+  const wchar_t bad = 0xFFFD;
+  const struct {
+    const char* bytes;
+    std::wstring replaced;
+  } cases[] = {
+      {"ab\xFF!", {L'a', L'b', bad, L'!'}},
+      {"\x80x", {bad, L'x'}},                           // a lone continuation byte
+      {"x\xC0\xAFy", {L'x', bad, bad, L'y'}},           // overlong '/'
+      {"\xE2\x82x", {bad, bad, L'x'}},                  // cut short before another character
+      {"ab\xF0\x9F\x98", {L'a', L'b', bad, bad, bad}},  // cut short by the end
+      {"\xED\xA0\x80", {bad, bad, bad}},                // a surrogate
+      {"\xF4\x90\x80\x80", {bad, bad, bad, bad}},       // above U+10FFFF
+      {"\xF8\x88\x80\x80\x80", {bad, bad, bad, bad, bad}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::string(c.bytes)));
+    std::wstring wide = L"untouched";
+    EXPECT_FALSE(Utf8ToWideStrict(c.bytes, wide));
+    EXPECT_EQ(wide, L"untouched");
+    EXPECT_EQ(Utf8ToWideReplacing(c.bytes), c.replaced);
+  }
+}
+
+// Well-formed text comes through whole, its own U+FFFD and NUL characters included.
+TEST(Utf8ToWide, StrictAndReplacingKeepWellFormedTextWhole) {
+  const std::string text = std::string("caf\xC3\xA9 \xEF\xBF\xBD\0 \xF0\x9F\x98\x80", 15);
+  const std::wstring expected = {L'c', L'a', L'f', 0xE9, L' ', 0xFFFD, 0, L' ', 0xD83D, 0xDE00};
+  std::wstring wide;
+  EXPECT_TRUE(Utf8ToWideStrict(text, wide));
+  EXPECT_EQ(wide, expected);
+  EXPECT_EQ(Utf8ToWideReplacing(text), expected);
+  EXPECT_TRUE(Utf8ToWideStrict("", wide));
+  EXPECT_EQ(wide, L"");
+  EXPECT_EQ(Utf8ToWideReplacing(""), L"");
+}
+
 TEST(MultiByteToWide, UsesTheGivenCodePage) {
   // 0xE9 is e-acute in Windows-1252; as UTF-8 it is a broken sequence.
   EXPECT_EQ(MultiByteToWide("caf\xE9", 1252), std::wstring(L"caf") + wchar_t(0x00E9));

@@ -157,9 +157,11 @@ TEST_F(SubtitleRenderer, MakesOneCuePerReadableSample) {
   const REFERENCE_TIME start = 20000000;
   EXPECT_EQ(source_->Deliver(0, "no stop", &start, nullptr), S_OK);
   Deliver("caf\xC3\xA9", 0, 10000);
+  // Each byte that is not UTF-8 stands for itself; the rest of the cue stays.
+  Deliver("a\xFF b\xE2\x82 c", 0, 10000);
 
   const std::vector<SrtCue> cues = renderers_[0]->Cues();
-  ASSERT_EQ(cues.size(), 5u);
+  ASSERT_EQ(cues.size(), 6u);
   EXPECT_EQ(cues[0].start_ms, 1234);
   EXPECT_EQ(cues[0].duration_ms, 3333);
   EXPECT_EQ(cues[0].text, L"hello");
@@ -169,6 +171,7 @@ TEST_F(SubtitleRenderer, MakesOneCuePerReadableSample) {
   EXPECT_EQ(cues[3].start_ms, 2000);
   EXPECT_EQ(cues[3].duration_ms, 0);
   EXPECT_EQ(cues[4].text, std::wstring(L"caf") + wchar_t(0x00E9));
+  EXPECT_EQ(cues[5].text, std::wstring({L'a', 0xFFFD, L' ', L'b', 0xFFFD, 0xFFFD, L' ', L'c'}));
 }
 
 TEST_F(SubtitleRenderer, WritesTheCuesSortedByStartAsUtf8WithLineFeeds) {

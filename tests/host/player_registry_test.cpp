@@ -72,36 +72,50 @@ TEST_F(Registry, ReleasingAnUnregisteredPlayerChangesNothing) {
   EXPECT_EQ(registry_.EntryFor(kKey).player, main);
 }
 
-// Two main opens of one address (a preparse and a playback): the entry follows the newest player
-// and counts only its registrations, so both players go once both accesses close.
-TEST_F(Registry, SecondMainOpenRestartsTheCount) {
+// Two main opens of one address (a preparse and a playback, a second window): each player keeps
+// its own registrations, a slave joins the newest one still registered, and closing either main
+// leaves the other's registration alone.
+TEST_F(Registry, EachMainOpenOfOneAddressKeepsItsOwnRegistrations) {
   PlayerHandle first(new Player());
   PlayerHandle second(new Player());
   boost::weak_ptr<Player> watchFirst = first, watchSecond = second;
   registry_.RegisterPlayer(kKey, first);
   registry_.RegisterPlayer(kKey, second);
-  EXPECT_EQ(registry_.EntryFor(kKey).count, 1);
+  ASSERT_EQ(registry_.EntriesFor(kKey).size(), 2u);
+  EXPECT_EQ(registry_.EntriesFor(kKey)[0].player, first);
   EXPECT_EQ(registry_.EntryFor(kKey).player, second);
+  EXPECT_EQ(registry_.LookupPlayer(kKey), second);
 
-  registry_.ReleasePlayer(first);  // no entry holds it: nothing changes
-  first.reset();
-  EXPECT_TRUE(watchFirst.expired());
-  EXPECT_EQ(registry_.EntryFor(kKey).count, 1);
-
-  registry_.ReleasePlayer(second);
+  registry_.ReleasePlayer(second);  // the second main closes first
   second.reset();
-  EXPECT_EQ(registry_.EntryCount(), 0u);
   EXPECT_TRUE(watchSecond.expired());
+  PlayerHandle slave = registry_.LookupPlayer(kKey);
+  EXPECT_EQ(slave, first);
+  registry_.RegisterPlayer(kKey, slave);
+  EXPECT_EQ(registry_.EntryFor(kKey).count, 2);
+
+  registry_.ReleasePlayer(first);
+  first.reset();
+  EXPECT_EQ(registry_.EntryFor(kKey).count, 1);
+  registry_.ReleasePlayer(slave);
+  slave.reset();
+  EXPECT_EQ(registry_.EntryCount(), 0u);
+  EXPECT_TRUE(watchFirst.expired());
 }
 
-TEST_F(Registry, ReplacedPlayerHeldByNothingElseGoesInsideRegister) {
+// A newer player of the same address replaces nothing: the older one stays registered until its
+// own registrations go, even when the registry holds its last handle.
+TEST_F(Registry, NewerPlayerOfTheKeyLeavesTheOlderRegistered) {
   PlayerHandle first(new Player());
   boost::weak_ptr<Player> watch = first;
   registry_.RegisterPlayer(kKey, first);
   first.reset();
-  EXPECT_FALSE(watch.expired());
   registry_.RegisterPlayer(kKey, PlayerHandle(new Player()));
+  EXPECT_FALSE(watch.expired());
+  EXPECT_EQ(registry_.EntriesFor(kKey)[0].count, 1);
+  registry_.ReleasePlayer(watch.lock());
   EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(registry_.EntriesFor(kKey).size(), 1u);
 }
 
 TEST_F(Registry, KeysOrderByUnsignedCodeUnitsAndReleaseFindsByIdentity) {

@@ -2,6 +2,7 @@
 #include "host/stream_callbacks.h"
 
 #include <gtest/gtest.h>
+#include <vfwmsgs.h>
 
 #include <climits>
 #include <cstring>
@@ -14,11 +15,14 @@
 namespace kavo::host {
 namespace {
 
-// A reader whose SyncRead answer a test scripts; it fills what it delivers with a byte pattern.
+// A reader whose SyncRead and Length answers a test scripts.
 class ScriptedReader final : public IAsyncReader {
  public:
   std::function<HRESULT(LONGLONG position, LONG length, BYTE* buffer)> syncRead;
   std::vector<std::pair<LONGLONG, LONG>> requests;
+  LONGLONG total = 0;
+  HRESULT lengthResult = S_OK;
+  int lengthCalls = 0;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IAsyncReader) {
@@ -44,10 +48,11 @@ class ScriptedReader final : public IAsyncReader {
     requests.emplace_back(position, length);
     return syncRead(position, length, buffer);
   }
-  HRESULT STDMETHODCALLTYPE Length(LONGLONG* total, LONGLONG* available) override {
-    if (total) *total = 0;
-    if (available) *available = 0;
-    return S_OK;
+  HRESULT STDMETHODCALLTYPE Length(LONGLONG* totalOut, LONGLONG* available) override {
+    ++lengthCalls;
+    if (FAILED(lengthResult)) return lengthResult;
+    *totalOut = *available = total;  // both, as readers written the usual way do
+    return lengthResult;
   }
   HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
   HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
@@ -200,6 +205,73 @@ TEST_P(StreamCallbacks, HugeReadIsServedInPartWithoutSkippingData) {
   EXPECT_EQ(Position(), 5 + std::int64_t{LONG_MAX});
   EXPECT_EQ(Read(buffer, size_t{1} << 31), LONG_MAX);
   EXPECT_EQ(Position(), 5 + 2 * std::int64_t{LONG_MAX});
+}
+
+// Whatever total the reader answers, no position plus the largest count can overflow.
+TEST_P(StreamCallbacks, SizesOutOfRangeAreHeldWithinTheLargestSize) {
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_OK; };
+  auto* buffer = reinterpret_cast<void*>(0x1000);  // never dereferenced
+  for (const LONGLONG total : {LONGLONG{-1}, LONGLONG{INT64_MAX}, LONGLONG{INT64_MAX - 10}}) {
+    SCOPED_TRACE(total);
+    reader_.total = total;
+    state_.size = 0;
+    UpdateSize(state_);
+    const std::int64_t size = total < 0 ? 0 : kLargestSize;
+    EXPECT_EQ(state_.size, size);
+    EXPECT_EQ(callbacks_.seek(object_.data(), ~std::uint64_t{0}), 0);
+    EXPECT_EQ(Position(), size);
+    EXPECT_EQ(Read(buffer, 32768), 0);
+    if (size == 0) continue;
+    callbacks_.seek(object_.data(), static_cast<std::uint64_t>(size - 1));
+    EXPECT_EQ(Read(buffer, 32768), 32768);
+    EXPECT_EQ(Position(), size - 1 + 32768);
+    callbacks_.seek(object_.data(), static_cast<std::uint64_t>(size - 1));
+    EXPECT_EQ(Read(buffer, ~size_t{0}), LONG_MAX);
+    EXPECT_EQ(Position(), INT64_MAX - 1);
+  }
+}
+
+// A reader still fetching answers VFW_S_ESTIMATED: the size follows its answers upwards as reads,
+// seeks and the size query reach it, and is asked no more once final.
+TEST_P(StreamCallbacks, EstimatedSizeIsAskedAgainWhenReached) {
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_OK; };
+  char buffer[100];
+  reader_.total = 100;
+  reader_.lengthResult = VFW_S_ESTIMATED;
+  UpdateSize(state_);
+  EXPECT_EQ(Read(buffer, 100), 100);
+  EXPECT_EQ(reader_.lengthCalls, 1) << "asked again before the size was reached";
+
+  reader_.total = 250;
+  EXPECT_EQ(Read(buffer, 100), 100);  // at the size: asked again, and it grew
+  EXPECT_EQ(Read(buffer, 100), 100);  // a reader may serve past its estimate
+  EXPECT_EQ(Position(), 300);
+  reader_.total = 50;  // a smaller estimate takes nothing back
+  EXPECT_EQ(Read(buffer, 100), 0);
+  EXPECT_EQ(state_.size, 250);
+  reader_.lengthResult = E_FAIL;  // nor does a failure
+  EXPECT_EQ(Read(buffer, 100), 0);
+  EXPECT_EQ(state_.size, 250);
+
+  reader_.lengthResult = VFW_S_ESTIMATED;
+  reader_.total = 400;
+  EXPECT_EQ(callbacks_.seek(object_.data(), 350), 0);
+  EXPECT_EQ(Position(), 350);
+  reader_.total = 500;
+  std::uint64_t size = 0;
+  EXPECT_EQ(Control(6, &size), 0);
+  EXPECT_EQ(size, 500u);
+
+  reader_.lengthResult = S_OK;  // final, and smaller than the estimate
+  reader_.total = 450;
+  EXPECT_EQ(Control(6, &size), 0);
+  EXPECT_EQ(size, 450u);
+  const int calls = reader_.lengthCalls;
+  callbacks_.seek(object_.data(), 1000);
+  EXPECT_EQ(Read(buffer, 100), 0);
+  EXPECT_EQ(Control(6, &size), 0);
+  EXPECT_EQ(reader_.lengthCalls, calls);
+  EXPECT_EQ(Position(), 450);
 }
 
 TEST_P(StreamCallbacks, ControlAnswersTheKnownQueries) {

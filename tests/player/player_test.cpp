@@ -36,7 +36,8 @@ ComPtr<IBaseFilter> FilterNamed(IFilterGraph* graph, const wchar_t* name) {
 
 std::string ReadAll(IAsyncReader* reader) {
   LONGLONG total = 0;
-  reader->Length(&total, nullptr);
+  LONGLONG available = 0;
+  reader->Length(&total, &available);
   std::string bytes(static_cast<size_t>(total), '\0');
   if (total && FAILED(reader->SyncRead(0, static_cast<LONG>(total),
                                        reinterpret_cast<BYTE*>(&bytes[0]))))

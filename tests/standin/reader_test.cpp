@@ -15,7 +15,8 @@ class StandInReader : public StandInTest {
   const std::string audio_ = PatternBytes(7777, 12);
 };
 
-TEST_F(StandInReader, LengthIsTheFileSizeAndTheAvailableLengthIsOptional) {
+// Both outputs are written unconditionally, as readers written the usual way do.
+TEST_F(StandInReader, LengthWritesTheFileSizeIntoBothOutputs) {
   ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("len").Container(container_).Audio(audio_));
   ASSERT_TRUE(filter);
   LONGLONG total = 0;
@@ -23,9 +24,36 @@ TEST_F(StandInReader, LengthIsTheFileSizeAndTheAvailableLengthIsOptional) {
   EXPECT_EQ(ReaderOf(filter.Get(), 0)->Length(&total, &available), S_OK);
   EXPECT_EQ(total, 100000);
   EXPECT_EQ(available, 100000);
-  total = 0;
-  EXPECT_EQ(ReaderOf(filter.Get(), 1)->Length(&total, nullptr), S_OK);
+  EXPECT_EQ(ReaderOf(filter.Get(), 1)->Length(&total, &available), S_OK);
   EXPECT_EQ(total, 7777);
+  EXPECT_EQ(available, 7777);
+}
+
+// An estimate holds until a read reaches it; the whole file is served throughout.
+TEST_F(StandInReader, EstimatedLengthHoldsUntilAReadReachesIt) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("estimated")
+                                          .Container(container_)
+                                          .Audio(audio_)
+                                          .Fault("length_estimated = 500")
+                                          .Fault("length_estimated Container = 1000"));
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> main = ReaderOf(filter.Get(), 0);
+  LONGLONG total = 0;
+  LONGLONG available = 0;
+  HRESULT result = E_FAIL;
+  EXPECT_EQ(Read(main.Get(), 0, 999, &result), container_.substr(0, 999));
+  EXPECT_EQ(main->Length(&total, &available), VFW_S_ESTIMATED);
+  EXPECT_EQ(total, 1000);
+  EXPECT_EQ(available, 1000);
+  EXPECT_EQ(Read(main.Get(), 990, 20000, &result), container_.substr(990, 20000));
+  EXPECT_EQ(result, S_OK);
+  EXPECT_EQ(main->Length(&total, &available), S_OK);
+  EXPECT_EQ(total, 100000);
+  EXPECT_EQ(available, 100000);
+
+  const ComPtr<IAsyncReader> audio = ReaderOf(filter.Get(), 1);
+  EXPECT_EQ(audio->Length(&total, &available), VFW_S_ESTIMATED);
+  EXPECT_EQ(total, 500);
 }
 
 TEST_F(StandInReader, SyncReadIsOkWhenEverythingCameAndFalsePastTheEnd) {
@@ -56,7 +84,8 @@ TEST_F(StandInReader, AnEmptyFileReadsAsEmpty) {
   ASSERT_TRUE(filter);
   const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
   LONGLONG total = -1;
-  EXPECT_EQ(reader->Length(&total, nullptr), S_OK);
+  LONGLONG available = -1;
+  EXPECT_EQ(reader->Length(&total, &available), S_OK);
   EXPECT_EQ(total, 0);
   HRESULT result = S_OK;
   Read(reader.Get(), 0, 1, &result);
@@ -117,9 +146,11 @@ TEST_F(StandInReader, InjectedReadFaults) {
   EXPECT_EQ(Read(audio.Get(), 900, 200, &result).substr(0, 100), audio_.substr(900, 100));
   EXPECT_EQ(result, S_FALSE);
   LONGLONG total = 42;
-  EXPECT_TRUE(FAILED(audio->Length(&total, nullptr)));
+  LONGLONG available = 42;
+  EXPECT_TRUE(FAILED(audio->Length(&total, &available)));
   EXPECT_EQ(total, 42) << "a failing Length writes nothing";
-  EXPECT_EQ(main->Length(&total, nullptr), S_OK);
+  EXPECT_EQ(available, 42);
+  EXPECT_EQ(main->Length(&total, &available), S_OK);
 }
 
 TEST_F(StandInReader, QueuedRequestsComeBackFilledThroughWaitForNext) {

@@ -123,6 +123,20 @@ bool Access::InfoEof() const { return Member<bool>(layout_.eof); }
 void* Access::Sys() const { return Member<void*>(layout_.sys); }
 bool Access::Untouched() const { return object_ == pristine_; }
 
+bool Access::OnlyOpenMembersChanged() const {
+  std::vector<unsigned char> outside = object_;
+  const auto restore = [&](std::ptrdiff_t offset, size_t size) {
+    if (offset >= 0) std::memcpy(outside.data() + offset, pristine_.data() + offset, size);
+  };
+  for (const std::ptrdiff_t member :
+       {layout_.sys, layout_.read, layout_.block, layout_.readdir, layout_.seek, layout_.control}) {
+    restore(member, sizeof(void*));
+  }
+  restore(layout_.pos, sizeof(std::int64_t));
+  restore(layout_.eof, sizeof(bool));
+  return outside == pristine_;
+}
+
 std::string OfferedSlaveLocation(const std::vector<std::string>& coreCalls) {
   const std::string marker = "&vlc_slave=1";
   for (const auto& line : coreCalls) {

@@ -53,6 +53,9 @@ class Access {
   void* Sys() const;
   // True when every byte outside the members the host set is still poison.
   bool Untouched() const;
+  // True when every byte outside the members an open sets (p_sys, the callbacks, 2.2's
+  // info.i_pos and info.b_eof) is still as the host set it.
+  bool OnlyOpenMembersChanged() const;
 
   template <typename T>
   T Member(std::ptrdiff_t offset) const {
