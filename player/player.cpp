@@ -1,5 +1,7 @@
 #include "player/player.h"
 
+#include <evcode.h>
+
 #include <memory>
 
 #include "baseclasses/media_type.h"
@@ -13,6 +15,9 @@ namespace kavo {
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// How long an open waits for the subtitle streams; the ones still running are left to a waiter.
+constexpr DWORD kSubtitleWaitMs = 1000;
 
 // {E487EB08-6B26-4BE9-9DD3-993434D313FD}
 constexpr GUID kMediaTypeSubtitle = {
@@ -177,28 +182,26 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   return result;
 }
 
-void Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
-  if (graph_) {
-    // No reference clock: the renderers take samples as fast as the source delivers them.
-    ComPtr<IMediaFilter> filter;
-    if (SUCCEEDED(graph_.As(&filter)) && filter) filter->SetSyncSource(nullptr);
-    ComPtr<IMediaControl> control;
-    if (SUCCEEDED(graph_.As(&control)) && control) control->Run();
-    ComPtr<IMediaEvent> events;
-    if (SUCCEEDED(graph_->QueryInterface(IID_IMediaEvent,
-                                         reinterpret_cast<void**>(events.GetAddressOf()))) &&
-        events) {
-      long code = 0;
-      events->WaitForCompletion(1000, &code);
-    }
+PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
+  if (!graph_) return PendingSubtitles();
+  // No reference clock: the renderers take samples as fast as the source delivers them.
+  ComPtr<IMediaFilter> filter;
+  if (SUCCEEDED(graph_.As(&filter)) && filter) filter->SetSyncSource(nullptr);
+  // Each renderer's end is wanted on its own, not only the graph's completion once all have ended.
+  ComPtr<IMediaEvent> events;
+  if (FAILED(graph_->QueryInterface(IID_IMediaEvent,
+                                    reinterpret_cast<void**>(events.GetAddressOf()))) ||
+      (events && FAILED(events->CancelDefaultHandling(EC_COMPLETE)))) {
+    events.Reset();
   }
-  for (const auto& renderer : subtitleRenderers_) {
-    BSTR path = nullptr;
-    if (SUCCEEDED(renderer->GetFilePath(&path))) {
-      files.push_back(path ? std::wstring(path, SysStringLen(path)) : std::wstring());
-    }
-    SysFreeString(path);
-  }
+  // Run even without subtitles: a source filter may start its work only once the graph runs.
+  ComPtr<IMediaControl> control;
+  if (SUCCEEDED(graph_.As(&control)) && control) control->Run();
+
+  PendingSubtitles pending(events, subtitleRenderers_);
+  pending.WaitForEnds(kSubtitleWaitMs);
+  pending.TakeWritten(files);
+  return pending;
 }
 
 }  // namespace kavo
