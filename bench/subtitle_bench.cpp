@@ -1,8 +1,9 @@
 // What a main open waits for. For 0, 1 and 4 subtitle tracks whose streams end at once: the open of
 // a 3.0 release host's main access with a parent input (which runs the graph and waits for the
-// subtitle streams), next to the graph's own delivery of the same streams in a player run
-// directly. Then the time to turn 10 000 cues into an SRT file. The last line reads
-// "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
+// subtitle streams), next to building the graph and the graph's own delivery of the same streams
+// in a player run directly. Then, for a track that misses the open's wait, the time from its end
+// of stream to the host call that offers it, and the time to turn 10 000 cues into an SRT file.
+// The last line reads "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
 #include <windows.h>
 #include <dshow.h>
 #include <wrl/client.h>
@@ -32,11 +33,19 @@ namespace {
 constexpr int kRuns = 5;
 constexpr int kTrackCounts[] = {0, 1, 4};
 constexpr int kCueCount = 10000;
+constexpr int kLateDelayMs = 1200;
+const char kLateVideo[] = "late";
 
 char fakeInput[64];
 char fakeMeta[64];
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double CounterMs(LONGLONG counts) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return counts * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -54,6 +63,8 @@ CatalogVideo VideoWith(int tracks) {
   return video;
 }
 
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
 // One main open and close through the host emulator; the open's duration in ms, or -1.
 double TimedOpen(const HostEmulator& host, CoreRecorder& recorder, const std::string& location) {
   alignas(8) unsigned char item[256] = {};
@@ -69,7 +80,25 @@ double TimedOpen(const HostEmulator& host, CoreRecorder& recorder, const std::st
   return ms;
 }
 
+// A main open of the late video, held open until its track has been offered: the time from the
+// track's end of stream at the source to the host call, in ms, or -1.
+double LateDelivery(const HostEmulator& host, CoreRecorder& recorder) {
+  alignas(8) unsigned char item[256] = {};
+  void* meta = fakeMeta;
+  std::memcpy(item + host.layout().itemMeta, &meta, sizeof meta);
+  recorder.Reset(CoreRecorder::Host30Release, item);
+  StandIn::Reset();
+  auto access = host.NewAccess(Narrow(WatchAddress(kLateVideo)), fakeInput);
+  if (access->Open() != 0) return -1;
+  const bool offered = recorder.WaitForCalls(recorder.Calls().size() + 1, 10000);
+  access->Close();
+  const LONGLONG ended = StandIn::LastEndOfStream();
+  if (!offered || !ended) return -1;
+  return CounterMs(recorder.CallTimes().back() - ended);
+}
+
 struct Delivery {
+  double buildMs = 0;     // Player::Open
   double runMs = 0;       // IMediaControl::Run returning
   double completeMs = 0;  // WaitForCompletion returning, counted from before Run
   HRESULT waited = E_FAIL;
@@ -79,11 +108,14 @@ struct Delivery {
 };
 
 // The graph's part alone: a player built directly, run without a clock as the hand-over runs it,
-// and WaitForCompletion with the hand-over's limit; then every renderer asked for its file.
-Delivery DeliverDirectly(const std::string& id) {
+// and, with tracks, WaitForCompletion with the hand-over's limit; then every renderer asked for
+// its file.
+Delivery DeliverDirectly(const std::string& id, bool wait) {
   Delivery delivery;
   kavo::PlayerHandle player(new kavo::Player());
+  const auto building = Clock::now();
   if (FAILED(player->Open(CanonicalAddress(id)))) return delivery;
+  delivery.buildMs = Ms(Clock::now() - building);
   FILTER_INFO info{};
   player->GetSourceFilter()->QueryFilterInfo(&info);
   ComPtr<IFilterGraph> graph(info.pGraph);
@@ -98,7 +130,7 @@ Delivery DeliverDirectly(const std::string& id) {
   const auto start = Clock::now();
   control->Run();
   delivery.runMs = Ms(Clock::now() - start);
-  delivery.waited = events->WaitForCompletion(1000, &delivery.code);
+  if (wait) delivery.waited = events->WaitForCompletion(1000, &delivery.code);
   delivery.completeMs = Ms(Clock::now() - start);
 
   ComPtr<IEnumFilters> filters;
@@ -149,11 +181,14 @@ int main() {
     return 1;
   }
   Catalog catalog;
-  for (int tracks : kTrackCounts) {
-    if (!catalog.Add(VideoWith(tracks))) {
-      std::puts("cannot write the catalog");
-      return 1;
-    }
+  bool cataloged = catalog.Add(CatalogVideo(kLateVideo)
+                                   .Track(CatalogTrack("Late", "en")
+                                              .Cue(0, 1000, "late cue")
+                                              .Line("delay_ms = " + std::to_string(kLateDelayMs))));
+  for (int tracks : kTrackCounts) cataloged = catalog.Add(VideoWith(tracks)) && cataloged;
+  if (!cataloged) {
+    std::puts("cannot write the catalog");
+    return 1;
   }
 
   std::printf("main open of a 3.0 release host with a parent input, %d runs each after one to warm up\n",
@@ -175,20 +210,39 @@ int main() {
     std::puts(" )");
   }
 
-  std::puts("the graph alone: a player run directly, WaitForCompletion(1000) as the hand-over calls it");
+  std::puts(
+      "the graph alone: a player built and run directly, then (with tracks) "
+      "WaitForCompletion(1000)");
   for (int tracks : kTrackCounts) {
-    std::vector<double> run, complete;
+    std::vector<double> build, run, complete;
     Delivery last;
     for (int pass = 0; pass < kRuns; ++pass) {
-      last = DeliverDirectly(VideoId(tracks));
+      last = DeliverDirectly(VideoId(tracks), tracks > 0);
+      build.push_back(last.buildMs);
       run.push_back(last.runMs);
       complete.push_back(last.completeMs);
     }
-    std::printf("  %d track(s): Run returns after %.2f ms, WaitForCompletion after %.1f ms "
-                "(medians), last %s, event %ld; %zu renderer(s), %zu file(s)\n",
-                tracks, Median(run), Median(complete), WaitResult(last.waited), last.code,
-                last.renderers, last.files);
+    std::printf("  %d track(s): built in %.1f ms, Run returns after %.2f ms", tracks, Median(build),
+                Median(run));
+    if (tracks > 0) {
+      std::printf(", WaitForCompletion after %.1f ms (medians), last %s, event %ld",
+                  Median(complete), WaitResult(last.waited), last.code);
+    }
+    std::printf("; %zu renderer(s), %zu file(s)\n", last.renderers, last.files);
   }
+
+  std::printf(
+      "a track %d ms late, after the open's wait: end of stream to the host call, %d runs\n",
+      kLateDelayMs, kRuns);
+  std::vector<double> late;
+  for (int run = 0; run < kRuns; ++run) late.push_back(LateDelivery(host, recorder));
+  if (*std::min_element(late.begin(), late.end()) < 0) {
+    std::puts("a late track was not offered");
+    return 1;
+  }
+  std::printf("  median %.2f ms (", Median(late));
+  for (double ms : late) std::printf(" %.2f", ms);
+  std::puts(" )");
 
   std::vector<kavo::SrtCue> cues;
   for (int i = 0; i < kCueCount; ++i) {

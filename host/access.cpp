@@ -122,7 +122,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
     // The access works from here on: whatever goes wrong in the hand-over only leaves out its
     // own contribution.
     try {
-      HandOverMainInput(host, input, player, location, normalized);
+      state->lateSubtitles = HandOverMainInput(host, input, player, location, normalized);
     } catch (const std::exception&) {
     }
   }
@@ -132,6 +132,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
 void CloseAccess(const HostAbi& abi, void* object) {
   HostObject host(abi, object);
   auto* state = host.Get<AccessState*>(abi.sys);
+  state->lateSubtitles.reset();  // stops the waiter before the player its tracks belong to
   Registry().ReleasePlayer(state->player);
   state->reader.Reset();
   state->player.reset();  // the last handle takes the player and its graph with it

@@ -85,8 +85,10 @@ std::string FileUri(const std::wstring& path) {
   return uri;
 }
 
-void HandOverMainInput(const HostObject& object, void* input, const PlayerHandle& player,
-                       const std::wstring& location, const std::wstring& normalizedAddress) {
+std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void* input,
+                                                 const PlayerHandle& player,
+                                                 const std::wstring& location,
+                                                 const std::wstring& normalizedAddress) {
   const HostAbi& abi = object.abi();
   PublishMetadata(abi, input, player->GetSourceFilter());
   ApplyStartTime(input, player->GetSourceFilter().Get(), location);
@@ -99,8 +101,11 @@ void HandOverMainInput(const HostObject& object, void* input, const PlayerHandle
   }
 
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
+  PendingSubtitles pending = player->GetSubtitleFiles(files);
   for (const auto& path : files) AddSubtitleFile(abi, input, path);
+  return LateSubtitles::Start(std::move(pending), [&abi, input](const std::wstring& path) {
+    AddSubtitleFile(abi, input, path);
+  });
 }
 
 }  // namespace kavo::host

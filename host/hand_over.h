@@ -2,15 +2,21 @@
 // parent input. Runs on the open callback's thread; nothing here fails the open.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "host/host_object.h"
+#include "host/late_subtitles.h"
 #include "player/player.h"
 
 namespace kavo::host {
 
-void HandOverMainInput(const HostObject& object, void* input, const PlayerHandle& player,
-                       const std::wstring& location, const std::wstring& normalizedAddress);
+// Returns the waiter for subtitle tracks that missed the open's wait, if any did; the access
+// keeps it until its close.
+std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void* input,
+                                                 const PlayerHandle& player,
+                                                 const std::wstring& location,
+                                                 const std::wstring& normalizedAddress);
 
 // The address the host is given for the audio stream: scheme "://" address "&vlc_slave=1".
 std::string SlaveAddress(const std::string& scheme, const std::wstring& normalizedAddress);

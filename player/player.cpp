@@ -1,5 +1,7 @@
 #include "player/player.h"
 
+#include <evcode.h>
+
 #include <memory>
 
 #include "common/bstr.h"
@@ -15,6 +17,9 @@ namespace kavo {
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// How long an open waits for the subtitle streams; the ones still running are left to a waiter.
+constexpr DWORD kSubtitleWaitMs = 1000;
 
 bool IsSubtitleType(const AM_MEDIA_TYPE& type) {
   return type.majortype == kMediaTypeSubtitle && type.subtype == kMediaSubtypeUtf8 &&
@@ -152,23 +157,25 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   return result;
 }
 
-void Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
-  if (graph_) {
-    // No reference clock: the renderers take samples as fast as the source delivers them.
-    ComPtr<IMediaFilter> filter;
-    if (SUCCEEDED(Query(graph_.Get(), IID_IMediaFilter, filter))) filter->SetSyncSource(nullptr);
-    ComPtr<IMediaControl> control;
-    if (SUCCEEDED(Query(graph_.Get(), IID_IMediaControl, control))) control->Run();
-    ComPtr<IMediaEvent> events;
-    if (SUCCEEDED(Query(graph_.Get(), IID_IMediaEvent, events))) {
-      long code = 0;
-      events->WaitForCompletion(1000, &code);
-    }
+PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
+  if (!graph_) return PendingSubtitles();
+  // No reference clock: the renderers take samples as fast as the source delivers them.
+  ComPtr<IMediaFilter> filter;
+  if (SUCCEEDED(Query(graph_.Get(), IID_IMediaFilter, filter))) filter->SetSyncSource(nullptr);
+  // Each renderer's end is wanted on its own, not only the graph's completion once all have ended.
+  ComPtr<IMediaEvent> events;
+  if (SUCCEEDED(Query(graph_.Get(), IID_IMediaEvent, events)) &&
+      FAILED(events->CancelDefaultHandling(EC_COMPLETE))) {
+    events.Reset();
   }
-  for (const auto& renderer : subtitleRenderers_) {
-    Bstr path;
-    if (SUCCEEDED(renderer->GetFilePath(path.Receive()))) files.push_back(path.FullText());
-  }
+  // Run even without subtitles: a source filter may start its work only once the graph runs.
+  ComPtr<IMediaControl> control;
+  if (SUCCEEDED(Query(graph_.Get(), IID_IMediaControl, control))) control->Run();
+
+  PendingSubtitles pending(events, subtitleRenderers_);
+  pending.WaitForEnds(kSubtitleWaitMs);
+  pending.TakeWritten(files);
+  return pending;
 }
 
 }  // namespace kavo

@@ -9,6 +9,7 @@
 
 #include "filters/subtitle_renderer.h"
 #include "player/ds_player_base.h"
+#include "player/pending_subtitles.h"
 
 namespace kavo {
 
@@ -28,9 +29,10 @@ class Player final : public DsPlayerBase {
   // True when output pin 1 offers a MEDIATYPE_Stream type.
   bool HasSecondStream() const;
 
-  // Runs the graph without a clock, waits up to a second for it to complete, and appends the
-  // path of every subtitle file written so far to `files`.
-  void GetSubtitleFiles(std::vector<std::wstring>& files);
+  // Runs the graph without a clock, waits up to a second for the streams of the connected subtitle
+  // renderers to end (not at all without one), and appends the path of every subtitle file written
+  // so far to `files`, in track order. The tracks still streaming come back, for a late waiter.
+  PendingSubtitles GetSubtitleFiles(std::vector<std::wstring>& files);
 
  protected:
   HRESULT AddSource(const std::wstring& address) override;

@@ -86,6 +86,14 @@ class TrackReader {
       return true;
     }
     std::uint64_t number = 0;
+    if (key == "delay_ms") {
+      if (!ParseUnsigned(entry.value, number) || number > 0xFFFFFFFFull) {
+        error = "'delay_ms' needs a 32-bit number";
+        return false;
+      }
+      track_.delayMs = std::uint32_t(number);
+      return true;
+    }
     if (key == "offset" || key == "format_size") {
       if (!ParseUnsigned(entry.value, number) || number > 0xFFFFFFFFull) {
         error = "'" + key + "' needs a 32-bit number";

@@ -25,6 +25,7 @@ struct SubtitleTrack {
   DWORD formatSize = 520;
   bool extraType = false;  // offers its media type twice
   bool neverEnds = false;  // stays open after its cues until the graph stops
+  std::uint32_t delayMs = 0;  // nothing is delivered before this long after leaving stopped
   std::vector<Cue> cues;
 };
 

@@ -13,6 +13,7 @@ ProcessControls controls;
 std::string lastLoadError;
 std::atomic<long> liveObjects{0};
 std::atomic<long> filtersCreated{0};
+std::atomic<long long> lastEndOfStream{0};  // performance counter
 
 }  // namespace
 
@@ -27,6 +28,12 @@ LiveObject::~LiveObject() { --liveObjects; }
 
 long LiveObjectCount() { return liveObjects.load(); }
 void NoteFilterCreated() { ++filtersCreated; }
+
+void NoteEndOfStream() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  lastEndOfStream = now.QuadPart;
+}
 
 void SetLastLoadError(const std::string& text) {
   std::lock_guard<std::mutex> guard(lock);
@@ -45,6 +52,7 @@ void standin_Reset() {
   controls = kavo::standin::ProcessControls();
   kavo::standin::lastLoadError.clear();
   kavo::standin::filtersCreated = 0;
+  kavo::standin::lastEndOfStream = 0;
 }
 
 void standin_SetCreateFailure(HRESULT result) {
@@ -73,6 +81,9 @@ void standin_SetHiddenInterfaces(unsigned hidden) {
 long standin_LiveObjects() { return kavo::standin::liveObjects.load(); }
 
 long standin_FiltersCreated() { return kavo::standin::filtersCreated.load(); }
+
+// The performance counter when a subtitle pin last delivered end of stream; 0 since Reset.
+long long standin_LastEndOfStream() { return kavo::standin::lastEndOfStream.load(); }
 
 // Copies the last Load failure's text (UTF-8, NUL-terminated, cut to size) and returns its full
 // length in bytes.

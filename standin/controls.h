@@ -1,6 +1,6 @@
 // Process-wide knobs that tests turn before a video is known (creation failure, version,
-// a forced NormalizeAddress answer, hidden interfaces), the count of live COM objects, and the
-// text of the last failed Load. Every function is thread-safe.
+// a forced NormalizeAddress answer, hidden interfaces), the count of live COM objects, the text
+// of the last failed Load, and when a subtitle stream last ended. Every function is thread-safe.
 #pragma once
 
 #include <windows.h>
@@ -41,5 +41,7 @@ class LiveObject {
 long LiveObjectCount();
 void NoteFilterCreated();
 void SetLastLoadError(const std::string& text);
+// Called just before a subtitle pin delivers end of stream.
+void NoteEndOfStream();
 
 }  // namespace kavo::standin

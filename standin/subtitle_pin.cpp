@@ -7,6 +7,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "standin/controls.h"
+
 namespace kavo::standin {
 namespace {
 
@@ -91,7 +93,8 @@ HRESULT SubtitlePin::StartStreaming() {
   if (FAILED(committed)) return committed;
   stopRequested_ = false;
   try {
-    thread_ = std::thread(&SubtitlePin::Stream, this, peer_, input_, allocator_);
+    thread_ = std::thread(&SubtitlePin::Stream, this, peer_, input_, allocator_,
+                          std::chrono::steady_clock::now());
   } catch (const std::system_error&) {
     allocator_->Decommit();
     return E_OUTOFMEMORY;
@@ -118,15 +121,22 @@ bool SubtitlePin::StopRequested() {
   return stopRequested_;
 }
 
+bool SubtitlePin::StopRequestedBefore(std::chrono::steady_clock::time_point until) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return stopSignal_.wait_until(guard, until, [this] { return stopRequested_; });
+}
+
 void SubtitlePin::Stream(ComPtr<IPin> peer, ComPtr<IMemInputPin> input,
-                         ComPtr<IMemAllocator> allocator) {
+                         ComPtr<IMemAllocator> allocator,
+                         std::chrono::steady_clock::time_point started) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   peer->NewSegment(0, MAXLONGLONG, 1.0);
-  bool delivered = true;
+  // A slow network: nothing arrives before the delay has passed.
+  bool delivered = !StopRequestedBefore(started + std::chrono::milliseconds(track_.delayMs));
   bool first = true;
   for (const Cue& cue : track_.cues) {
     ComPtr<IMediaSample> sample;
-    if (StopRequested() ||
+    if (!delivered || StopRequested() ||
         FAILED(allocator->GetBuffer(sample.GetAddressOf(), nullptr, nullptr, 0))) {
       delivered = false;
       break;
@@ -153,7 +163,10 @@ void SubtitlePin::Stream(ComPtr<IPin> peer, ComPtr<IMemInputPin> input,
     stopSignal_.wait(guard, [this] { return stopRequested_; });
     delivered = false;
   }
-  if (delivered && !StopRequested()) peer->EndOfStream();
+  if (delivered && !StopRequested()) {
+    NoteEndOfStream();
+    peer->EndOfStream();
+  }
   if (SUCCEEDED(com)) CoUninitialize();
 }
 

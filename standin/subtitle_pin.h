@@ -1,10 +1,11 @@
-// An output pin that pushes one subtitle track. Once the filter leaves the stopped state, a
-// streaming thread delivers every cue, in catalog order, as one sample to the connected input
-// pin, then end of stream (or, for a track that never ends, waits for the stop). Thread rule: the
-// filter starts and stops streaming under its state lock; the streaming thread touches only
-// copies of the connection taken when it starts.
+// An output pin that pushes one subtitle track. Once the filter leaves the stopped state (and,
+// for a delayed track, its delay has passed), a streaming thread delivers every cue, in catalog
+// order, as one sample to the connected input pin, then end of stream (or, for a track that never
+// ends, waits for the stop). Thread rule: the filter starts and stops streaming under its state
+// lock; the streaming thread touches only copies of the connection taken when it starts.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -31,8 +32,11 @@ class SubtitlePin final : public PinBase {
 
  private:
   void Stream(Microsoft::WRL::ComPtr<IPin> peer, Microsoft::WRL::ComPtr<IMemInputPin> input,
-              Microsoft::WRL::ComPtr<IMemAllocator> allocator);
+              Microsoft::WRL::ComPtr<IMemAllocator> allocator,
+              std::chrono::steady_clock::time_point started);
   bool StopRequested();
+  // Waits until `until`; true when the stop came first.
+  bool StopRequestedBefore(std::chrono::steady_clock::time_point until);
   HRESULT SetUpAllocator(IMemInputPin* input, IMemAllocator* allocator);
 
   const SubtitleTrack& track_;

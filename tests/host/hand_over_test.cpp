@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <cwchar>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ HostInput hostInput;
 
 const wchar_t kChildSwitch[] = L"--hand-over-child";
 const char kChildVideo[] = "kid";
+// The files a child that closes its access waits for: its video's tracks that end.
+constexpr size_t kClosedChildFiles = 3;
 
 enum ChildResult {
   kChildDone = 0,
@@ -40,6 +43,7 @@ enum ChildResult {
   kChildSetUpFailed = 3,
   kChildOpenFailed = 4,
   kChildLostFiles = 5,
+  kChildNoLateTrack = 6,
 };
 
 // --- Files and file URIs, written here independently of the plug-in's own helpers ---
@@ -200,6 +204,16 @@ CatalogTrack GermanTrack() {
 }
 const char kGermanSrt[] = "1\n01:02:03,004 --> 01:02:03,504\nStra\xC3\x9F" "e\n\n";
 
+CatalogTrack EndlessTrack() { return CatalogTrack("Endless", "xx").Cue(0, 500, "on").NeverEnds(); }
+
+// A track whose data arrive delayMs after the graph left the stopped state.
+CatalogTrack LateTrack(int delayMs) {
+  return CatalogTrack("Late", "la")
+      .Cue(0, 10, "late")
+      .Line("delay_ms = " + std::to_string(delayMs));
+}
+const char kLateSrt[] = "1\n00:00:00,000 --> 00:00:00,010\nlate\n\n";
+
 CatalogVideo FullVideo(const std::string& id) {
   return CatalogVideo(id)
       .Audio(PatternBytes(5000, 3))
@@ -212,6 +226,18 @@ CatalogVideo FullVideo(const std::string& id) {
 }
 
 std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+LONGLONG Counter() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+double Milliseconds(LONGLONG counts) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return counts * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 
 // --- Child runs ---
 
@@ -264,7 +290,8 @@ std::vector<std::wstring> ReportLines(const std::wstring& report) {
 
 // The child's part: opens the catalog's kChildVideo as a main input of host `kind`, writes the
 // paths of the subtitle files it was offered into `report` (UTF-8, one a line), closes the access
-// or leaves it open with its graph running, and returns from main.
+// (once a track that missed the open's wait has come too) or leaves it open with its graph
+// running, and returns from main.
 int HandOverChild(HostKind kind, bool closeAccess, const std::wstring& report) {
   CoreRecorder recorder;
   HostEmulator host(kind);
@@ -273,6 +300,11 @@ int HandOverChild(HostKind kind, bool closeAccess, const std::wstring& report) {
   recorder.Reset(ShapeOf(kind), hostInput.item);
   auto access = host.NewAccess(Narrow(WatchAddress(kChildVideo)), hostInput.input);
   if (access->Open() != 0) return kChildOpenFailed;
+  if (closeAccess) {
+    const auto calls = recorder.Calls();
+    const size_t missing = kClosedChildFiles - OfferedSubtitles(kind, calls).size();
+    if (!recorder.WaitForCalls(calls.size() + missing, 10000)) return kChildNoLateTrack;
+  }
   std::string lines;
   std::vector<std::wstring> paths;
   for (const auto& offered : OfferedSubtitles(kind, recorder.Calls())) {
@@ -462,9 +494,7 @@ TEST_P(HandOver, NoAudioNoSlaveAndNoTracksNoSubtitle) {
 // The wait for the subtitle streams is bounded: a track that never ends costs about a second and
 // is left out, while the one that ended is offered.
 TEST_P(HandOver, NeverEndingTrackIsLeftOutAfterAboutASecond) {
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("stuck")
-                               .Track(GermanTrack())
-                               .Track(CatalogTrack("Endless", "xx").Cue(0, 500, "on").NeverEnds())));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("stuck").Track(GermanTrack()).Track(EndlessTrack())));
   double seconds = 0;
   const auto calls = OpenMain(Narrow(WatchAddress("stuck")), "yshttps", &seconds);
   EXPECT_GT(seconds, 0.5);
@@ -472,6 +502,57 @@ TEST_P(HandOver, NeverEndingTrackIsLeftOutAfterAboutASecond) {
   const auto paths = ExpectSubtitleFiles(calls, TempFolder(), {L"Deutsch.srt"});
   ASSERT_THAT(paths, SizeIs(1));
   EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
+}
+
+// A track that ends after the open's wait is not lost: the same host call offers it as soon as its
+// file is written, while the open returned after about a second with the track that was on time.
+TEST_P(HandOver, LateTrackIsHandedOverWhenItsFileIsWritten) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("late").Track(GermanTrack()).Track(LateTrack(2000))));
+  auto access = host_->NewAccess(Narrow(WatchAddress("late")), hostInput.input);
+  const auto start = Clock::now();
+  ASSERT_EQ(access->Open(), 0);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const LONGLONG opened = Counter();
+  EXPECT_GT(seconds, 0.9);
+  EXPECT_LT(seconds, 1.9) << "the open waited for the late track";
+  const auto atOpen = recorder_.Calls();
+  ExpectSubtitleFiles(atOpen, TempFolder(), {L"Deutsch.srt"});
+
+  ASSERT_TRUE(recorder_.WaitForCalls(atOpen.size() + 1, 10000)) << "the late track never came";
+  const auto paths =
+      ExpectSubtitleFiles(recorder_.Calls(), TempFolder(), {L"Deutsch.srt", L"Late.srt"});
+  ASSERT_THAT(paths, SizeIs(2));
+  EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
+  EXPECT_EQ(FileBytes(paths[1]), kLateSrt);
+  EXPECT_GT(recorder_.CallTimes().back(), opened);
+  access->Close();
+  EXPECT_THAT(recorder_.Calls(), SizeIs(atOpen.size() + 1));
+}
+
+// A close while tracks are still late (one that never ends, one whose data are still on their way)
+// stops the waiter at once: nothing reaches the host once the close has begun, nothing of the graph
+// is left, and the close does not wait for the track.
+TEST_P(HandOver, CloseWhileTracksAreLateStopsTheWaiterAtOnce) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("endless").Track(EndlessTrack())));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("slow").Track(LateTrack(2500))));
+  for (const char* id : {"endless", "slow"}) {
+    recorder_.Reset(ShapeOf(kind()), hostInput.item);
+    auto access = host_->NewAccess(Narrow(WatchAddress(id)), hostInput.input);
+    ASSERT_EQ(access->Open(), 0);
+    const size_t calls = recorder_.Calls().size();
+    const LONGLONG closing = Counter();
+    access->Close();
+    const double closeMs = Milliseconds(Counter() - closing);
+    std::cout << NameOf(kind()) << ", " << id << ": close took " << closeMs << " ms" << std::endl;
+    RecordProperty(std::string("close_ms_") + id, std::to_string(closeMs));
+    EXPECT_LT(closeMs, 500.0) << id;
+    EXPECT_EQ(StandIn::LiveObjects(), 0) << id;
+    // The slow track was due about 1.5 s after the open returned.
+    if (std::string(id) == "slow") {
+      EXPECT_FALSE(recorder_.WaitForCalls(calls + 1, 2500));
+    }
+    for (const LONGLONG at : recorder_.CallTimes()) EXPECT_LT(at, closing) << id;
+  }
 }
 
 TEST_P(HandOver, TrackNamesWithSeparatorsStayInTheTemporaryFolder) {
@@ -503,7 +584,9 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
   EXPECT_EQ(FileBytes(paths[0]), kEnglishSrt);
   EXPECT_EQ(FileBytes(paths[1]), kGermanSrt);
 
-  ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo)));
+  // The child closes with a track still pending, after a late one has been handed over: the late
+  // file is kept like the others.
+  ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(LateTrack(1200)).Track(EndlessTrack())));
   const std::wstring report = TempFolder() + L"hand_over_report_" +
                               std::to_wstring(GetCurrentProcessId()) + L".txt";
   const ChildRun run = RunChild(std::wstring(kChildSwitch) + L" " +
@@ -514,7 +597,7 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
   EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone));
   const auto childPaths = ReportLines(report);
   DeleteFileW(report.c_str());
-  ASSERT_THAT(childPaths, SizeIs(2));
+  ASSERT_THAT(childPaths, SizeIs(3));
   for (const auto& path : childPaths) {
     EXPECT_EQ(FolderOf(path), TempFolder());
     EXPECT_FALSE(FileExists(path)) << Utf8(path) << " outlived the library";
@@ -524,8 +607,7 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
 // The host may end the process without closing an input. The process must still end at once and
 // cleanly, with a graph running and a source thread still streaming, and the files go with it.
 TEST_P(HandOver, ProcessExitWithTheGraphRunningEndsCleanlyAndRemovesFiles) {
-  ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(
-      CatalogTrack("Endless", "xx").Cue(0, 500, "on").NeverEnds())));
+  ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(EndlessTrack())));
   const std::wstring report = TempFolder() + L"hand_over_report_" +
                               std::to_wstring(GetCurrentProcessId()) + L".txt";
   const ChildRun run = RunChild(std::wstring(kChildSwitch) + L" " +

@@ -177,8 +177,8 @@ TEST_F(SubtitleAttachment, FileNamesComeFromTheTrackNameOrElseItsLanguage) {
   EXPECT_TRUE(IsSubtitleFile(files[2], L"Name.srt"));
 }
 
-// The wait for the streams is bounded: a stream that has not ended by then has no file, and its
-// renderer says so.
+// The wait for the streams is bounded: a stream that has not ended by then has no file, its
+// renderer says so, and it comes back as pending.
 TEST_F(SubtitleAttachment, AStreamThatNeverEndsIsLeftOutAfterTheWait) {
   HRESULT result = E_FAIL;
   PlayerHandle player = Opened(CatalogVideo("v")
@@ -188,12 +188,13 @@ TEST_F(SubtitleAttachment, AStreamThatNeverEndsIsLeftOutAfterTheWait) {
   ASSERT_EQ(result, S_OK);
   std::vector<std::wstring> files;
   const auto start = Clock::now();
-  player->GetSubtitleFiles(files);
+  const PendingSubtitles pending = player->GetSubtitleFiles(files);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_GT(seconds, 0.5);
   EXPECT_LT(seconds, 5.0);
   ASSERT_THAT(files, SizeIs(1));
   EXPECT_TRUE(IsSubtitleFile(files[0], L"Ends.srt"));
+  EXPECT_EQ(pending.size(), 1u) << "the endless track is left to a waiter";
 
   const auto renderers = SubtitleRenderers(*player);
   ASSERT_THAT(SourcePins(renderers), ElementsAre(L"Subtitle 1", L"Subtitle 2"));
@@ -206,19 +207,24 @@ TEST_F(SubtitleAttachment, AStreamThatNeverEndsIsLeftOutAfterTheWait) {
   EXPECT_EQ(path, nullptr);
 }
 
-// Wine's graph manager counts as renderers the filters with IMediaPosition (or IMediaSeeking) and
-// no output pin; the plug-in's "Render" filter has neither interface. Without a subtitle renderer
-// nothing can complete, and the wait runs its full second.
-TEST_F(SubtitleAttachment, WithoutSubtitlePinsTheWaitRunsItsFullSecond) {
+// Without a connected subtitle renderer nothing is waited for, yet the graph runs: a source filter
+// may start its work only once the graph has left the stopped state.
+TEST_F(SubtitleAttachment, WithoutSubtitlePinsTheGraphRunsAndNothingIsWaitedFor) {
   HRESULT result = E_FAIL;
   PlayerHandle player = Opened(CatalogVideo("v"), &result);
   ASSERT_EQ(result, S_OK);
   EXPECT_THAT(SubtitleRenderers(*player), IsEmpty());
   std::vector<std::wstring> files;
   const auto start = Clock::now();
-  player->GetSubtitleFiles(files);
-  EXPECT_GT(std::chrono::duration<double>(Clock::now() - start).count(), 0.5);
+  const PendingSubtitles pending = player->GetSubtitleFiles(files);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 0.5);
   EXPECT_THAT(files, IsEmpty());
+  EXPECT_TRUE(pending.empty());
+  ComPtr<IMediaControl> control;
+  ASSERT_EQ(GraphOf(player->GetSourceFilter().Get()).As(&control), S_OK);
+  OAFilterState state = State_Stopped;
+  EXPECT_EQ(control->GetState(0, &state), S_OK);
+  EXPECT_EQ(state, State_Running);
 }
 
 }  // namespace

@@ -28,8 +28,7 @@ class FaultInjection : public HostFixture {
   }
 
   // A video like "clip" with one fault line. Its short subtitle track ends a hand-over's wait for
-  // the graph at once: Wine's graph manager completes when its subtitle renderers have ended (it
-  // does not wait for the main stream's renderer), and with none the wait lasts its full second.
+  // the subtitle streams at once.
   void AddFaulty(const std::string& id, const std::string& fault) {
     ASSERT_TRUE(catalog_.Add(CatalogVideo(id)
                                  .Container(container_)

@@ -168,12 +168,18 @@ TEST(Load, ThreadsOpeningReadingAndClosingLeaveNoGrowth) {
   CoreRecorder recorder;
   ASSERT_TRUE(recorder.Load());
   Catalog catalog;
+  // Tracks on time, one that still makes the open's wait, one that misses it and one that never
+  // ends: closes meet waiters for late tracks in every state, some just as their track ends.
+  const char* const lateness[kVideos] = {"delay_ms = 0", "delay_ms = 300", "delay_ms = 1050",
+                                         "never_ends"};
   for (int video = 0; video < kVideos; ++video) {
-    ASSERT_TRUE(catalog.Add(CatalogVideo("load" + std::to_string(video))
-                                .Container(Container(video))
-                                .Audio(Audio(video))
-                                .Title("Load " + std::to_string(video))
-                                .Track(CatalogTrack("t", "en").Cue(0, 100, "cue"))));
+    ASSERT_TRUE(
+        catalog.Add(CatalogVideo("load" + std::to_string(video))
+                        .Container(Container(video))
+                        .Audio(Audio(video))
+                        .Title("Load " + std::to_string(video))
+                        .Track(CatalogTrack("t", "en").Cue(0, 100, "cue"))
+                        .Track(CatalogTrack("u", "de").Cue(0, 100, "late").Line(lateness[video]))));
   }
   // The recording core library reads input_Control's arguments in one host's shape at a time:
   // the hand-over runs on the release hosts' threads only.

@@ -11,7 +11,10 @@ bool CoreRecorder::Load() {
   reset_ = reinterpret_cast<void (*)(int, void*)>(GetProcAddress(module_, "recorder_Reset"));
   count_ = reinterpret_cast<int (*)()>(GetProcAddress(module_, "recorder_CallCount"));
   call_ = reinterpret_cast<int (*)(int, char*, int)>(GetProcAddress(module_, "recorder_Call"));
-  return reset_ && count_ && call_;
+  callTime_ = reinterpret_cast<long long (*)(int)>(GetProcAddress(module_, "recorder_CallTime"));
+  waitForCalls_ =
+      reinterpret_cast<int (*)(int, int)>(GetProcAddress(module_, "recorder_WaitForCalls"));
+  return reset_ && count_ && call_ && callTime_ && waitForCalls_;
 }
 
 void CoreRecorder::Reset(Shape shape, void* inputItem) { reset_(shape, inputItem); }
@@ -27,6 +30,17 @@ std::vector<std::string> CoreRecorder::Calls() const {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::vector<LONGLONG> CoreRecorder::CallTimes() const {
+  std::vector<LONGLONG> times;
+  const int count = count_();
+  for (int i = 0; i < count; ++i) times.push_back(callTime_(i));
+  return times;
+}
+
+bool CoreRecorder::WaitForCalls(size_t count, DWORD timeoutMs) const {
+  return waitForCalls_(static_cast<int>(count), static_cast<int>(timeoutMs)) != 0;
 }
 
 std::string CoreRecorder::Pointer(const void* p) {

@@ -18,6 +18,10 @@ class CoreRecorder {
   bool Load();
   void Reset(Shape shape, void* inputItem = nullptr);
   std::vector<std::string> Calls() const;
+  // The performance counter when each call was recorded, in the order of Calls().
+  std::vector<LONGLONG> CallTimes() const;
+  // Until at least `count` calls are recorded (true) or timeoutMs has passed (false).
+  bool WaitForCalls(size_t count, DWORD timeoutMs) const;
 
   // How the recorder prints a pointer.
   static std::string Pointer(const void* p);
@@ -27,6 +31,8 @@ class CoreRecorder {
   void (*reset_)(int, void*) = nullptr;
   int (*count_)() = nullptr;
   int (*call_)(int, char*, int) = nullptr;
+  long long (*callTime_)(int) = nullptr;
+  int (*waitForCalls_)(int, int) = nullptr;
 };
 
 }  // namespace kavo::test

@@ -100,6 +100,11 @@ long StandIn::FiltersCreated() {
   return count ? count() : -1;
 }
 
+long long StandIn::LastEndOfStream() {
+  auto last = Export<long long (*)()>("standin_LastEndOfStream");
+  return last ? last() : 0;
+}
+
 std::string StandIn::LastLoadError() {
   auto error = Export<int (*)(char*, int)>("standin_LastLoadError");
   if (!error) return "stand-in DLL not found";

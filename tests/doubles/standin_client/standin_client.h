@@ -56,6 +56,8 @@ class StandIn {
   static long LiveObjects();
   // Filters created since the last Reset().
   static long FiltersCreated();
+  // The performance counter when a subtitle pin last delivered end of stream; 0 since Reset().
+  static long long LastEndOfStream();
   // Why the last Load failed, in words ("" after a successful one).
   static std::string LastLoadError();
 };

@@ -1,8 +1,10 @@
 // A stand-in for the host's core library, built as "libvlccore.dll" for tests only. It exports the
-// five core functions the plug-in looks up and records every call as one line of text, which a
-// test reads back through the recorder_* exports.
+// five core functions the plug-in looks up and records every call as one line of text with the
+// performance counter at that moment, which a test reads back through the recorder_* exports.
 #include <windows.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -19,7 +21,9 @@ union VlcValue {
 };
 
 std::mutex lock;
+std::condition_variable recorded;
 std::vector<std::string> calls;
+std::vector<long long> times;
 int shape = 0;  // 0: 2.2, 1: 3.0 development, 2: 3.0 release (decides input_Control's arguments)
 void* item = nullptr;
 int controlResult = 0;
@@ -36,8 +40,14 @@ std::string Quoted(const char* s) { return s ? "\"" + std::string(s) + "\"" : "n
 std::string Number(long long n) { return std::to_string(n); }
 
 void Record(std::string line) {
-  std::lock_guard<std::mutex> guard(lock);
-  calls.push_back(std::move(line));
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    calls.push_back(std::move(line));
+    times.push_back(now.QuadPart);
+  }
+  recorded.notify_all();
 }
 
 }  // namespace
@@ -108,6 +118,7 @@ __declspec(dllexport) int var_SetChecked(void* object, const char* name, int typ
 __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   std::lock_guard<std::mutex> guard(lock);
   calls.clear();
+  times.clear();
   shape = hostShape;
   item = inputItem;
   controlResult = 0;
@@ -116,6 +127,22 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
 __declspec(dllexport) int recorder_CallCount() {
   std::lock_guard<std::mutex> guard(lock);
   return static_cast<int>(calls.size());
+}
+
+// Waits until at least `count` calls are recorded or timeoutMs has passed; 1 when they are.
+__declspec(dllexport) int recorder_WaitForCalls(int count, int timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock);
+  return recorded.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [count] { return static_cast<int>(calls.size()) >= count; })
+             ? 1
+             : 0;
+}
+
+// The performance counter when call `index` was recorded, or 0.
+__declspec(dllexport) long long recorder_CallTime(int index) {
+  std::lock_guard<std::mutex> guard(lock);
+  return index >= 0 && index < static_cast<int>(times.size()) ? times[static_cast<size_t>(index)]
+                                                              : 0;
 }
 
 // Copies line `index` into buffer (NUL-terminated, cut to size); returns its full length or -1.
