@@ -10,7 +10,6 @@ namespace kavo {
 
 namespace {
 
-constexpr int kWriteAttempts = 3;
 constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
 const wchar_t kFilePrefix[] = L"durud_subs";
 
@@ -103,22 +102,18 @@ void CSubtitleRenderer::WriteCueFile() {
     const std::wstring text = BuildSrtText(sorted);
     if (text.empty()) return;
     const std::string bytes = WideToUtf8(text);
-    for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-      const std::wstring path = MakeUniqueTempPath(fileSuffix, kFilePrefix);
-      boost::shared_ptr<AvTempPath> file(new AvTempPath(path));
-      file->deleteAtReboot = false;
-      // Owned only once written: a name taken in the meantime by another renderer makes the
-      // write fail, and that file is not ours to remove.
-      file->remove = false;
-      if (!WriteWholeFile(bytes, file->path)) continue;
-      file->remove = true;
-      {
-        CAutoLock lock(&fileLock_);
-        currentFile.swap(file);
-      }
-      // file now holds the previous one: gone from disk here unless it was handed out.
-      return;
+    // The owner exists before the file does, so that nothing can fail between the two.
+    boost::shared_ptr<AvTempPath> file(new AvTempPath(std::wstring()));
+    file->deleteAtReboot = false;
+    std::wstring path =
+        WriteNewFile(bytes, [this] { return MakeUniqueTempPath(fileSuffix, kFilePrefix); });
+    if (path.empty()) return;
+    file->path.swap(path);
+    {
+      CAutoLock lock(&fileLock_);
+      currentFile.swap(file);
     }
+    // file now holds the previous one: gone from disk here unless it was handed out.
   } catch (const std::exception&) {
     // Out of memory: this end of stream leaves the previous file, if any, in place.
   }

@@ -57,7 +57,7 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
   HRESULT CheckMediaType(const AM_MEDIA_TYPE* type) override;
   // One cue per sample with data and time stamps; a sample without either is skipped.
   HRESULT DoRenderSample(IMediaSample* sample) override;
-  // Writes the file (three attempts at a fresh name), then ends the stream as every renderer does.
+  // Writes the file under a fresh name, then ends the stream as every renderer does.
   HRESULT EndOfStream() override;
 
   // The cues received so far, in arrival order.

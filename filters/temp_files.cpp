@@ -13,6 +13,10 @@ namespace kavo {
 namespace {
 
 constexpr DWORD kFolderCapacity = 10240;
+constexpr int kWriteAttempts = 3;
+// Each name lost means another writer won one, so this is only reached by a thousand writers of
+// one suffix ending together, or by a folder whose search cannot see what creation finds there.
+constexpr int kNamesLost = 1000;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -124,7 +128,10 @@ bool PathExists(const std::wstring& path) {
 }
 
 bool WriteWholeFile(const std::string& bytes, const std::wstring& path) {
-  if (bytes.size() > 0xFFFFFFFFu) return false;
+  if (bytes.size() > 0xFFFFFFFFu) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -132,10 +139,26 @@ bool WriteWholeFile(const std::string& bytes, const std::wstring& path) {
   const DWORD length = static_cast<DWORD>(bytes.size());
   DWORD written = 0;
   const bool ok = WriteFile(file, bytes.data(), length, &written, nullptr) && written == length;
+  const DWORD error = GetLastError();
   CloseHandle(file);
   // Created here, so a file that could not be filled is ours to take away again.
   if (!ok) DeleteFileW(path.c_str());
+  SetLastError(error);
   return ok;
+}
+
+std::wstring WriteNewFile(const std::string& bytes, const std::function<std::wstring()>& nextPath) {
+  int failures = 0;
+  for (int lost = 0; lost < kNamesLost && failures < kWriteAttempts;) {
+    std::wstring path = nextPath();
+    if (WriteWholeFile(bytes, path)) return path;
+    if (GetLastError() == ERROR_FILE_EXISTS) {
+      ++lost;
+    } else {
+      ++failures;
+    }
+  }
+  return {};
 }
 
 AvTempPath::AvTempPath(std::wstring path)

@@ -8,6 +8,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace kavo {
@@ -28,9 +29,17 @@ std::wstring ParentFolder(const std::wstring& path);
 // as wildcards.
 bool PathExists(const std::wstring& path);
 
-// Creates a new file (never replacing one) holding exactly bytes. False when the file exists, cannot
-// be created, or not every byte was written; a file it created but could not fill is removed again.
+// Creates a new file (never replacing one) holding exactly bytes. False when the file exists
+// (GetLastError() then answers ERROR_FILE_EXISTS), cannot be created, or not every byte was
+// written; a file it created but could not fill is removed again.
 bool WriteWholeFile(const std::string& bytes, const std::wstring& path);
+
+// Writes bytes into a new file at the first path from nextPath that can be created, and returns
+// that path, or nothing when no file could be written. A path whose name is taken (by another
+// writer since nextPath found it free) only moves on to the next one, a thousand times at most, so
+// that any number of writers of one name can end together; any other failure ends it after three
+// attempts.
+std::wstring WriteNewFile(const std::string& bytes, const std::function<std::wstring()>& nextPath);
 
 class AvTempPath {
  public:

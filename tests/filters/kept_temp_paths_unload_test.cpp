@@ -10,6 +10,7 @@
 
 #include <cwchar>
 
+#include "child_process.h"
 #include "common/text.h"
 
 namespace kavo {
@@ -29,30 +30,13 @@ int RunChild(const std::wstring& path) {
   return PathExists(path) ? kKeptAndStillThere : kLostEarly;
 }
 
-std::wstring OwnProgram() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-  return std::wstring(buffer, length);
-}
-
 TEST(KeptTempPaths, KeptFileIsRemovedAtStaticDestruction) {
   const std::wstring path = MakeUniqueTempPath(
       L"p" + DecimalWideString(static_cast<int>(GetCurrentProcessId())) + L".srt", L"durud_subs");
-  std::wstring commandLine = L"\"" + OwnProgram() + L"\" " + kChildSwitch + L" \"" + path + L"\"";
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &startup, &child));
-  CloseHandle(child.hThread);
-  const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(child.hProcess, &exitCode);
-  CloseHandle(child.hProcess);
-
-  ASSERT_EQ(waited, WAIT_OBJECT_0);
-  EXPECT_EQ(exitCode, static_cast<DWORD>(kKeptAndStillThere));
+  const test::ChildRun run =
+      test::RunChild(test::OwnProgram(), std::wstring(kChildSwitch) + L" \"" + path + L"\"", 60000);
+  ASSERT_TRUE(run.ended) << run;
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kKeptAndStillThere)) << run;
   EXPECT_FALSE(PathExists(path));
   DeleteFileW(path.c_str());
 }

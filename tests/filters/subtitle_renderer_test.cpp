@@ -298,23 +298,33 @@ TEST_F(SubtitleRenderer, ColonInTheNameWritesAPlainFile) {
   EXPECT_TRUE(FileExists(path));
 }
 
+// Tracks of one name that end at the same moment all find the same free name first.
 TEST_F(SubtitleRenderer, RenderersEndingTogetherWriteDistinctFiles) {
-  const std::wstring name = FreshName(L"same");
-  Build({name, name, name});
-  for (size_t pin = 0; pin < 3; ++pin) ASSERT_EQ(source_->Deliver(pin, "line", 0, 10000), S_OK);
-  std::vector<std::thread> streaming;
-  for (size_t pin = 0; pin < 3; ++pin) {
-    streaming.emplace_back([this, pin] { EXPECT_EQ(source_->DeliverEndOfStream(pin), S_OK); });
+  constexpr size_t kTracks = 8;
+  Build(std::vector<std::wstring>(kTracks, FreshName(L"same")));
+  for (size_t pin = 0; pin < kTracks; ++pin) {
+    ASSERT_EQ(source_->Deliver(pin, "line " + std::to_string(pin), 0, 10000), S_OK);
   }
+  const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::vector<std::thread> streaming;
+  for (size_t pin = 0; pin < kTracks; ++pin) {
+    streaming.emplace_back([this, pin, start] {
+      WaitForSingleObject(start, INFINITE);
+      EXPECT_EQ(source_->DeliverEndOfStream(pin), S_OK);
+    });
+  }
+  SetEvent(start);
   for (auto& thread : streaming) thread.join();
+  CloseHandle(start);
   std::set<std::wstring> paths;
-  for (auto& renderer : renderers_) {
+  for (size_t pin = 0; pin < kTracks; ++pin) {
     std::wstring path;
-    ASSERT_EQ(FilePath(renderer.Get(), &path), S_OK);
-    EXPECT_TRUE(FileExists(path));
+    ASSERT_EQ(FilePath(renderers_[pin].Get(), &path), S_OK) << "track " << pin;
+    EXPECT_EQ(ReadFileBytes(path),
+              "1\n00:00:00,000 --> 00:00:00,001\nline " + std::to_string(pin) + "\n\n");
     paths.insert(path);
   }
-  EXPECT_EQ(paths.size(), 3u);
+  EXPECT_EQ(paths.size(), kTracks);
 }
 
 TEST_F(SubtitleRenderer, GraphCompletesPromptlyWhenEveryStreamHasEnded) {

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "common/text.h"
 
@@ -120,6 +121,7 @@ TEST_F(TempFiles, WriteWholeFileCreatesOnlyNewFiles) {
   EXPECT_EQ(ReadAll(path), bytes);
 
   EXPECT_FALSE(WriteWholeFile("other", path));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
   EXPECT_EQ(ReadAll(path), bytes);
 
   const std::wstring empty = FreshPath(L"srt");
@@ -128,6 +130,32 @@ TEST_F(TempFiles, WriteWholeFileCreatesOnlyNewFiles) {
   EXPECT_EQ(ReadAll(empty), "");
 
   EXPECT_FALSE(WriteWholeFile("x", TempFolder() + L"no_such_folder_" + OwnSuffix(L"d\\f.srt")));
+}
+
+TEST_F(TempFiles, WriteNewFileGoesOnPastTakenNamesAndGivesUpOnOtherFailures) {
+  // Five names that other writers took after they were found free, then a free one.
+  std::vector<std::wstring> paths;
+  for (int i = 0; i < 5; ++i) {
+    paths.push_back(FreshPath(L"srt"));
+    ASSERT_TRUE(WriteWholeFile("theirs", paths[i]));
+  }
+  paths.push_back(FreshPath(L"srt"));
+  size_t asked = 0;
+  EXPECT_EQ(WriteNewFile("mine", [&] { return paths[asked++]; }), paths[5]);
+  EXPECT_EQ(asked, 6u);
+  EXPECT_EQ(ReadAll(paths[5]), "mine");
+  EXPECT_EQ(ReadAll(paths[0]), "theirs");
+
+  // A name taken for ever is not waited for for ever.
+  asked = 0;
+  EXPECT_EQ(WriteNewFile("mine", [&] { return ++asked, paths[0]; }), L"");
+  EXPECT_EQ(asked, 1000u);
+
+  // A name that no file can hold is no taken name: three attempts.
+  asked = 0;
+  EXPECT_EQ(WriteNewFile("mine", [&] { return ++asked, TempFolder() + OwnSuffix(L"what?.srt"); }),
+            L"");
+  EXPECT_EQ(asked, 3u);
 }
 
 TEST_F(TempFiles, OwnerStartsAsARemovableFile) {

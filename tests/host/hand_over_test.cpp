@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "core_recorder.h"
 #include "host_emulator.h"
 #include "host_test_support.h"
@@ -240,42 +241,6 @@ double Milliseconds(LONGLONG counts) {
 }
 
 // --- Child runs ---
-
-std::wstring OwnProgram() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-  return std::wstring(buffer, length);
-}
-
-struct ChildRun {
-  bool ended = false;
-  DWORD exitCode = 0;
-  double seconds = 0;
-};
-
-// Runs this program with `arguments` and waits at most `limitMs`; a child still running then is
-// ended, and reported as not ended.
-ChildRun RunChild(const std::wstring& arguments, DWORD limitMs) {
-  std::wstring commandLine = L"\"" + OwnProgram() + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  ChildRun run;
-  const auto start = Clock::now();
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &child))
-    return run;
-  CloseHandle(child.hThread);
-  run.ended = WaitForSingleObject(child.hProcess, limitMs) == WAIT_OBJECT_0;
-  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!run.ended) {
-    TerminateProcess(child.hProcess, 99);
-    WaitForSingleObject(child.hProcess, 10000);
-  }
-  GetExitCodeProcess(child.hProcess, &run.exitCode);
-  CloseHandle(child.hProcess);
-  return run;
-}
 
 std::vector<std::wstring> ReportLines(const std::wstring& report) {
   std::vector<std::wstring> lines;
@@ -589,12 +554,12 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
   ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(LateTrack(1200)).Track(EndlessTrack())));
   const std::wstring report = TempFolder() + L"hand_over_report_" +
                               std::to_wstring(GetCurrentProcessId()) + L".txt";
-  const ChildRun run = RunChild(std::wstring(kChildSwitch) + L" " +
+  const ChildRun run = RunChild(OwnProgram(), std::wstring(kChildSwitch) + L" " +
                                     std::to_wstring(static_cast<int>(kind())) + L" close \"" +
                                     report + L"\"",
                                 60000);
-  ASSERT_TRUE(run.ended);
-  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone));
+  ASSERT_TRUE(run.ended) << run;
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone)) << run;
   const auto childPaths = ReportLines(report);
   DeleteFileW(report.c_str());
   ASSERT_THAT(childPaths, SizeIs(3));
@@ -610,12 +575,12 @@ TEST_P(HandOver, ProcessExitWithTheGraphRunningEndsCleanlyAndRemovesFiles) {
   ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(EndlessTrack())));
   const std::wstring report = TempFolder() + L"hand_over_report_" +
                               std::to_wstring(GetCurrentProcessId()) + L".txt";
-  const ChildRun run = RunChild(std::wstring(kChildSwitch) + L" " +
+  const ChildRun run = RunChild(OwnProgram(), std::wstring(kChildSwitch) + L" " +
                                     std::to_wstring(static_cast<int>(kind())) + L" keep \"" +
                                     report + L"\"",
                                 60000);
-  ASSERT_TRUE(run.ended) << "the child hung at exit";
-  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone));
+  ASSERT_TRUE(run.ended) << run;
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone)) << run;
   // Start-up, the one-second wait for the endless track and the exit itself.
   EXPECT_LT(run.seconds, 15.0);
   const auto childPaths = ReportLines(report);

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 #include <ctime>
-#include <set>
 
 #include "common/text.h"
 #include "fake_source_filter.h"
+#include "task_memory_spy.h"
 
 namespace kavo {
 namespace {
@@ -22,43 +22,6 @@ using test::FakeSourceFilter;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Pair;
-
-// Sees every block given back to the COM task allocator. Registered once for the whole process
-// and never revoked: a revoke while blocks are out (the string cache keeps some) only completes
-// later, and a second registration is refused until then.
-class FreeSpy final : public IMallocSpy {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IMallocSpy) return E_NOINTERFACE;
-    *out = static_cast<IMallocSpy*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T size) override { return size; }
-  STDMETHODIMP_(void*) PostAlloc(void* block) override { return block; }
-  STDMETHODIMP_(void*) PreFree(void* block, BOOL) override {
-    freed.insert(block);
-    return block;
-  }
-  STDMETHODIMP_(void) PostFree(BOOL) override {}
-  STDMETHODIMP_(SIZE_T) PreRealloc(void* block, SIZE_T size, void** out, BOOL) override {
-    *out = block;
-    return size;
-  }
-  STDMETHODIMP_(void*) PostRealloc(void* block, BOOL) override { return block; }
-  STDMETHODIMP_(void*) PreGetSize(void* block, BOOL) override { return block; }
-  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T size, BOOL) override { return size; }
-  STDMETHODIMP_(void*) PreDidAlloc(void* block, BOOL) override { return block; }
-  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
-  STDMETHODIMP_(void) PreHeapMinimize() override {}
-  STDMETHODIMP_(void) PostHeapMinimize() override {}
-
-  std::set<void*> freed;
-};
-
-FreeSpy spy;
 
 FakeProperty Text(const wchar_t* name, const wchar_t* value, DWORD hint = 1) {
   FakeProperty property;
@@ -98,14 +61,14 @@ class MetadataReader : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    static const HRESULT registered = CoRegisterMallocSpy(&spy);
-    ASSERT_EQ(registered, S_OK);
-    spy.freed.clear();
+    spy_ = test::TaskMemorySpy::Registered();
+    ASSERT_NE(spy_, nullptr);
+    spy_->Reset();
   }
 
   void TearDown() override {
     // Every name the bag handed out went back, and so did every reference.
-    for (void* name : filter_.handedNames) EXPECT_EQ(spy.freed.count(name), 1u) << name;
+    for (void* name : filter_.handedNames) EXPECT_TRUE(spy_->WasFreed(name)) << name;
     EXPECT_EQ(filter_.refs, 0);
     CoUninitialize();
   }
@@ -118,6 +81,7 @@ class MetadataReader : public ::testing::Test {
   }
 
   FakeSourceFilter filter_;
+  test::TaskMemorySpy* spy_ = nullptr;
 };
 
 TEST_F(MetadataReader, UsualBagGivesItsEntriesInKeyOrder) {

@@ -10,6 +10,11 @@
 #include "player/pins.h"
 #include "player/player.h"
 #include "standin_client.h"
+#include "task_memory_spy.h"
+
+// Exported by the platform's automation library (the string cache's switch, as the OANOCACHE
+// variable is at start-up), but declared by no header here.
+extern "C" void WINAPI SetOaNoCache();
 
 namespace kavo {
 namespace {
@@ -175,6 +180,25 @@ TEST_F(SubtitleAttachment, FileNamesComeFromTheTrackNameOrElseItsLanguage) {
   EXPECT_TRUE(IsSubtitleFile(files[0], L"eng.srt"));
   EXPECT_TRUE(IsSubtitleFile(files[1], L"srt"));
   EXPECT_TRUE(IsSubtitleFile(files[2], L"Name.srt"));
+}
+
+// Each renderer hands its path over as a string the player must free. The platform keeps freed
+// strings for reuse, so the allocator sees them go only once that cache is off.
+TEST_F(SubtitleAttachment, EveryPathStringGoesBack) {
+  test::TaskMemorySpy* const spy = test::TaskMemorySpy::Registered();
+  ASSERT_NE(spy, nullptr);
+  SetOaNoCache();
+  HRESULT result = E_FAIL;
+  PlayerHandle player = Opened(CatalogVideo("v")
+                                   .Track(CatalogTrack("One").Cue(0, 1, "a"))
+                                   .Track(CatalogTrack("Two").Cue(0, 1, "b")),
+                               &result);
+  ASSERT_EQ(result, S_OK);
+  spy->Reset();
+  std::vector<std::wstring> files;
+  player->GetSubtitleFiles(files);
+  ASSERT_THAT(files, SizeIs(2));
+  for (const auto& path : files) EXPECT_FALSE(spy->OutstandingBlockHolds(path));
 }
 
 // The wait for the streams is bounded: a stream that has not ended by then has no file, its

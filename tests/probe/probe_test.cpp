@@ -5,9 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
+#include "child_process.h"
 #include "standin_client.h"
 
 namespace kavo::test {
@@ -17,64 +17,10 @@ using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
-struct ProbeRun {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string output;
-};
-
-std::wstring ProbePath() {
-  wchar_t path[MAX_PATH * 4];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1) + L"kavo_probe.exe";
-}
-
-// Runs the probe with `arguments` (already quoted), its output captured; the environment, and so
-// the current catalog, is this process's.
-ProbeRun RunProbe(const std::wstring& arguments) {
-  ProbeRun run;
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
-  Handle reader(readEnd), writer(writeEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
-  std::wstring commandLine =
-      L"\"" + ProbePath() + L"\"" + (arguments.empty() ? L"" : L" ") + arguments;
-  PROCESS_INFORMATION child{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &child)) {
-    return run;
-  }
-  Handle process(child.hProcess);
-  CloseHandle(child.hThread);
-  writer.reset();  // the child holds the only write end now: reading ends when it exits
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    run.output.append(buffer, got);
-  }
-  if (WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(child.hProcess, &run.exitCode);
-  }
-  // The C runtime writes text-mode line ends into a pipe; the tests compare plain lines.
-  std::string lines;
-  for (char c : run.output) {
-    if (c != '\r') lines += c;
-  }
-  run.output = lines;
-  return run;
+// Runs the probe with `arguments` (already quoted); the environment, and so the current catalog,
+// is this process's.
+ChildRun RunProbe(const std::wstring& arguments) {
+  return RunChild(BesideOwnProgram(L"kavo_probe.exe"), arguments, 60000);
 }
 
 std::wstring Quoted(const std::string& address) {
@@ -100,8 +46,8 @@ TEST_F(Probe, GoodVideoShowsStreamsMetadataStartTimeAndSubtitles) {
           .Date(1688212800)
           .Track(CatalogTrack("English", "en").Cue(0, 1500, "Hello").Cue(2000, 3000, "Bye"))
           .Track(CatalogTrack("", "de").Cue(500, 900, "Hallo"))));
-  const ProbeRun run = RunProbe(Quoted(Watch("good") + "&t=1m30s"));
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  const ChildRun run = RunProbe(Quoted(Watch("good") + "&t=1m30s"));
+  EXPECT_EQ(run.exitCode, 0u) << run;
   EXPECT_THAT(
       run.output,
       AllOf(HasSubstr("plug-in:    libkavo_plugin.dll loads; serves VLC 2.2, VLC 3.0.x, "
@@ -121,8 +67,8 @@ TEST_F(Probe, GoodVideoShowsStreamsMetadataStartTimeAndSubtitles) {
 
 TEST_F(Probe, VideoWithoutAudioOrExtrasStillPasses) {
   ASSERT_TRUE(catalog_.Add(CatalogVideo("plain")));
-  const ProbeRun run = RunProbe(Quoted("yshttp://vid.example/plain"));
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  const ChildRun run = RunProbe(Quoted("yshttp://vid.example/plain"));
+  EXPECT_EQ(run.exitCode, 0u) << run;
   EXPECT_THAT(run.output,
               AllOf(HasSubstr("stream 0:   container, 4096 bytes, readable\n"),
                     HasSubstr("stream 1:   none"), HasSubstr("metadata:   0 entries\n"),
@@ -137,45 +83,45 @@ TEST_F(Probe, EachFailureHasItsOwnExitCode) {
   ASSERT_TRUE(catalog_.Add(
       CatalogVideo("badaudio").Audio(PatternBytes(5000)).Fault("syncread_fail_at Audio = 0")));
 
-  ProbeRun run = RunProbe(Quoted("https://example.org/some/page"));
-  EXPECT_EQ(run.exitCode, 3u) << run.output;
+  ChildRun run = RunProbe(Quoted("https://example.org/some/page"));
+  EXPECT_EQ(run.exitCode, 3u) << run;
   EXPECT_THAT(run.output, AllOf(HasSubstr("declines this address (0x00000001)"),
                                 Not(HasSubstr("normalized:"))));
 
   run = RunProbe(Quoted(Watch("absent")));
-  EXPECT_EQ(run.exitCode, 4u) << run.output;
+  EXPECT_EQ(run.exitCode, 4u) << run;
   EXPECT_THAT(run.output, HasSubstr("the graph cannot be built (0x"));
 
   run = RunProbe(Quoted(Watch("broken")));
-  EXPECT_EQ(run.exitCode, 4u) << run.output;
+  EXPECT_EQ(run.exitCode, 4u) << run;
   EXPECT_THAT(run.output, HasSubstr("the graph cannot be built (0x80070005)"));
 
   run = RunProbe(Quoted(Watch("noreader")));
-  EXPECT_EQ(run.exitCode, 5u) << run.output;
+  EXPECT_EQ(run.exitCode, 5u) << run;
   EXPECT_THAT(run.output, HasSubstr("no reader on its main stream"));
 
   run = RunProbe(Quoted(Watch("badread")));
-  EXPECT_EQ(run.exitCode, 6u) << run.output;
+  EXPECT_EQ(run.exitCode, 6u) << run;
   EXPECT_THAT(run.output, AllOf(HasSubstr("stream 0:   container, 4096 bytes, its first bytes "
                                           "cannot be read (0x80004005)\n"),
                                 HasSubstr("the main stream cannot be read")));
 
   run = RunProbe(Quoted(Watch("nolength")));
-  EXPECT_EQ(run.exitCode, 6u) << run.output;
+  EXPECT_EQ(run.exitCode, 6u) << run;
   EXPECT_THAT(run.output,
               HasSubstr("stream 0:   container, its length cannot be read (0x80004005)"));
 
   // A broken audio stream is reported, but the video itself still plays.
   run = RunProbe(Quoted(Watch("badaudio")));
-  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(run.exitCode, 0u) << run;
   EXPECT_THAT(run.output, HasSubstr("stream 1:   separate audio, 5000 bytes, its first bytes "
                                     "cannot be read (0x80004005)\n"));
 }
 
 TEST_F(Probe, WrongArgumentsPrintUsage) {
   for (const std::wstring& arguments : {std::wstring(), std::wstring(L"a b")}) {
-    const ProbeRun run = RunProbe(arguments);
-    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    const ChildRun run = RunProbe(arguments);
+    EXPECT_EQ(run.exitCode, 1u) << run;
     EXPECT_EQ(run.output, "usage: kavo_probe <video page address>\n");
   }
 }

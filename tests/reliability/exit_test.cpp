@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "child_process.h"
 #include "reliability_fixture.h"
 
 namespace kavo::test {
@@ -125,12 +126,6 @@ int ExitChild(const std::wstring& report) {
   return out ? kChildDone : kChildSetUpFailed;
 }
 
-std::wstring OwnProgram() {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-  return std::wstring(buffer, length);
-}
-
 TEST(ProcessExit, OpenAccessesOfSeveralVideosAndSlavesEndWithTheProcess) {
   ASSERT_TRUE(EnsureStandInRegistered());
   Catalog catalog;  // the child inherits it through the environment
@@ -139,21 +134,10 @@ TEST(ProcessExit, OpenAccessesOfSeveralVideosAndSlavesEndWithTheProcess) {
       TempFolder() + L"kavo_exit_report_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
   DeleteFileW(report.c_str());
 
-  std::wstring commandLine = L"\"" + OwnProgram() + L"\" " + kChildSwitch + L" \"" + report + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &child));
-  CloseHandle(child.hThread);
-  const DWORD waited = WaitForSingleObject(child.hProcess, 60000);
-  const ULONGLONG ended = GetTickCount64();
-  DWORD exitCode = 0xFFFFFFFF;
-  GetExitCodeProcess(child.hProcess, &exitCode);
-  if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
-  CloseHandle(child.hProcess);
-  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the child hung";
-  EXPECT_EQ(exitCode, static_cast<DWORD>(kChildDone));
+  const ChildRun run =
+      RunChild(OwnProgram(), std::wstring(kChildSwitch) + L" \"" + report + L"\"", 60000);
+  ASSERT_TRUE(run.ended) << run;
+  EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone)) << run;
 
   std::ifstream in(report.c_str(), std::ios::binary);
   std::vector<std::wstring> paths;
@@ -168,7 +152,7 @@ TEST(ProcessExit, OpenAccessesOfSeveralVideosAndSlavesEndWithTheProcess) {
   in.close();
   DeleteFileW(report.c_str());
   ASSERT_GT(exiting, 0u) << "the child wrote no report";
-  const ULONGLONG exitMs = ended - exiting;
+  const ULONGLONG exitMs = run.endTick - exiting;
   std::cout << "exit: " << exitMs << " ms from returning from main to the process's end"
             << std::endl;
   ::testing::Test::RecordProperty("exit_ms", static_cast<int>(exitMs));
