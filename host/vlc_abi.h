@@ -1,5 +1,5 @@
 // What differs between the host ABIs this library serves, as data: descriptor property codes,
-// host object layouts, query numbers. Offsets are bytes on x86-64.
+// host object layouts for x86-64 and x86, query numbers. Offsets are bytes.
 #pragma once
 
 #include <cstddef>
@@ -76,11 +76,9 @@ enum class SubtitleCallShape {
 
 constexpr int kAbiCount = 3;
 
-struct HostAbi {
-  int id;            // 0 .. kAbiCount-1: indexes per-ABI tables such as the call-site caches
-  const char* name;  // for tests and diagnostics only
-
-  // Host object (access_t / stream_t).
+// Where the host's compiler put the members we touch: one row per host object and architecture.
+// The Win32 rows differ in more than pointer size: int64_t members stay 8-aligned (info.i_pos).
+struct ObjectLayout {
   std::ptrdiff_t accessScheme;  // psz_access, kAbsent where the object has none
   std::ptrdiff_t location;      // psz_location
   std::ptrdiff_t read;          // pf_read
@@ -93,8 +91,94 @@ struct HostAbi {
   std::ptrdiff_t sys;           // p_sys
   std::ptrdiff_t input;         // p_input
   std::size_t objectSize;       // bytes up to and including the last member we touch
+  std::ptrdiff_t itemMeta;      // p_meta inside input_item_t
+};
 
-  std::ptrdiff_t itemMeta;  // p_meta inside input_item_t
+// 2.2's access_t on x86-64.
+inline constexpr ObjectLayout kAccess22Win64 = [] {
+  ObjectLayout layout{};
+  layout.accessScheme = 48;
+  layout.location = 56;
+  layout.read = 80;
+  layout.block = 88;
+  layout.readdir = kAbsent;
+  layout.seek = 96;
+  layout.control = 104;
+  layout.infoPosition = 112;
+  layout.infoEof = 120;
+  layout.sys = 128;
+  layout.input = 136;
+  layout.objectSize = 144;
+  layout.itemMeta = 112;
+  return layout;
+}();
+
+// 2.2's access_t on x86.
+inline constexpr ObjectLayout kAccess22Win32 = [] {
+  ObjectLayout layout{};
+  layout.accessScheme = 28;
+  layout.location = 32;
+  layout.read = 44;
+  layout.block = 48;
+  layout.readdir = kAbsent;
+  layout.seek = 52;
+  layout.control = 56;
+  layout.infoPosition = 64;
+  layout.infoEof = 72;
+  layout.sys = 80;
+  layout.input = 84;
+  layout.objectSize = 88;
+  layout.itemMeta = 64;
+  return layout;
+}();
+
+// 3.0's stream_t on x86-64, the same in development builds and releases.
+inline constexpr ObjectLayout kStream30Win64 = [] {
+  ObjectLayout layout{};
+  layout.accessScheme = kAbsent;
+  layout.location = 64;
+  layout.read = 96;
+  layout.block = 104;
+  layout.readdir = 112;
+  layout.seek = 120;
+  layout.control = 128;
+  layout.infoPosition = kAbsent;
+  layout.infoEof = kAbsent;
+  layout.sys = 136;
+  layout.input = 144;
+  layout.objectSize = 152;
+  layout.itemMeta = 104;
+  return layout;
+}();
+
+// 3.0's stream_t on x86.
+inline constexpr ObjectLayout kStream30Win32 = [] {
+  ObjectLayout layout{};
+  layout.accessScheme = kAbsent;
+  layout.location = 36;
+  layout.read = 52;
+  layout.block = 56;
+  layout.readdir = 60;
+  layout.seek = 64;
+  layout.control = 68;
+  layout.infoPosition = kAbsent;
+  layout.infoEof = kAbsent;
+  layout.sys = 72;
+  layout.input = 76;
+  layout.objectSize = 80;
+  layout.itemMeta = 60;
+  return layout;
+}();
+
+// The rows of the architecture this library is built for.
+inline constexpr bool kWin64 = sizeof(void*) == 8;
+inline constexpr const ObjectLayout& kAccess22 = kWin64 ? kAccess22Win64 : kAccess22Win32;
+inline constexpr const ObjectLayout& kStream30 = kWin64 ? kStream30Win64 : kStream30Win32;
+
+// One host ABI: its object's layout and how it wants to be called.
+struct HostAbi : ObjectLayout {
+  int id;            // 0 .. kAbiCount-1: indexes per-ABI tables such as the call-site caches
+  const char* name;  // for tests and diagnostics only
 
   // Descriptor: 3.0 passes a callback name before each callback.
   bool namedCallbacks;
@@ -114,21 +198,9 @@ struct HostAbi {
 // Each ABI with one field per line. Every row sets every field: one left out would be zero.
 inline constexpr HostAbi kAbi22 = [] {
   HostAbi abi{};
+  static_cast<ObjectLayout&>(abi) = kAccess22;
   abi.id = 0;
   abi.name = "2.2";
-  abi.accessScheme = 48;
-  abi.location = 56;
-  abi.read = 80;
-  abi.block = 88;
-  abi.readdir = kAbsent;
-  abi.seek = 96;
-  abi.control = 104;
-  abi.infoPosition = 112;
-  abi.infoEof = 120;
-  abi.sys = 128;
-  abi.input = 136;
-  abi.objectSize = 144;
-  abi.itemMeta = 112;
   abi.namedCallbacks = false;
   abi.answersDirectoryQuery = false;
   abi.addSlaveQuery = 35;
@@ -141,21 +213,9 @@ inline constexpr HostAbi kAbi22 = [] {
 
 inline constexpr HostAbi kAbi30Dev = [] {
   HostAbi abi{};
+  static_cast<ObjectLayout&>(abi) = kStream30;
   abi.id = 1;
   abi.name = "3.0-development";
-  abi.accessScheme = kAbsent;
-  abi.location = 64;
-  abi.read = 96;
-  abi.block = 104;
-  abi.readdir = 112;
-  abi.seek = 120;
-  abi.control = 128;
-  abi.infoPosition = kAbsent;
-  abi.infoEof = kAbsent;
-  abi.sys = 136;
-  abi.input = 144;
-  abi.objectSize = 152;
-  abi.itemMeta = 104;
   abi.namedCallbacks = true;
   abi.answersDirectoryQuery = true;
   abi.addSlaveQuery = 38;
@@ -168,21 +228,9 @@ inline constexpr HostAbi kAbi30Dev = [] {
 
 inline constexpr HostAbi kAbi30Release = [] {
   HostAbi abi{};
+  static_cast<ObjectLayout&>(abi) = kStream30;
   abi.id = 2;
   abi.name = "3.0-release";
-  abi.accessScheme = kAbsent;
-  abi.location = 64;
-  abi.read = 96;
-  abi.block = 104;
-  abi.readdir = 112;
-  abi.seek = 120;
-  abi.control = 128;
-  abi.infoPosition = kAbsent;
-  abi.infoEof = kAbsent;
-  abi.sys = 136;
-  abi.input = 144;
-  abi.objectSize = 152;
-  abi.itemMeta = 104;
   abi.namedCallbacks = true;
   abi.answersDirectoryQuery = false;
   abi.addSlaveQuery = 36;

@@ -11,15 +11,27 @@ namespace {
 constexpr size_t kObjectSize = 256;
 
 // From the hosts' own headers: access_t of 2.2, stream_t of 3.0 (the same in development builds
-// and releases).
-constexpr HostLayout kLayout22{"vlc_entry__2_2_0b", false, 48, 56, 80, 88, -1, 96, 104,
-                               112, 120, 128, 136, 112};
-constexpr HostLayout kLayout30Dev{"vlc_entry__3_0_0d", true, -1, 64, 96, 104, 112, 120, 128,
-                                  -1, -1, 136, 144, 104};
-constexpr HostLayout kLayout30Release{"vlc_entry__3_0_0f", true, -1, 64, 96, 104, 112, 120, 128,
-                                      -1, -1, 136, 144, 104};
+// and releases), as the host's compiler lays them out for x86-64 and for x86.
+constexpr HostLayout kLayout22Win64{"vlc_entry__2_2_0b", false, 48, 56, 80, 88, -1, 96, 104,
+                                    112, 120, 128, 136, 112};
+constexpr HostLayout kLayout30DevWin64{"vlc_entry__3_0_0d", true, -1, 64, 96, 104, 112, 120, 128,
+                                       -1, -1, 136, 144, 104};
+constexpr HostLayout kLayout30ReleaseWin64{"vlc_entry__3_0_0f", true, -1, 64, 96, 104, 112, 120,
+                                           128, -1, -1, 136, 144, 104};
+constexpr HostLayout kLayout22Win32{"vlc_entry__2_2_0b", false, 28, 32, 44, 48, -1, 52, 56,
+                                    64, 72, 80, 84, 64};
+constexpr HostLayout kLayout30DevWin32{"vlc_entry__3_0_0d", true, -1, 36, 52, 56, 60, 64, 68,
+                                       -1, -1, 72, 76, 60};
+constexpr HostLayout kLayout30ReleaseWin32{"vlc_entry__3_0_0f", true, -1, 36, 52, 56, 60, 64, 68,
+                                           -1, -1, 72, 76, 60};
+constexpr bool kWin64 = sizeof(void*) == 8;
+constexpr const HostLayout& kLayout22 = kWin64 ? kLayout22Win64 : kLayout22Win32;
+constexpr const HostLayout& kLayout30Dev = kWin64 ? kLayout30DevWin64 : kLayout30DevWin32;
+constexpr const HostLayout& kLayout30Release =
+    kWin64 ? kLayout30ReleaseWin64 : kLayout30ReleaseWin32;
 
-using ReadFunction = long long (*)(void*, void*, size_t);
+// ssize_t: 32 bits on x86, where a wider return type would read a register the callee never set.
+using ReadFunction = ssize_t (*)(void*, void*, size_t);
 using SeekFunction = int (*)(void*, std::uint64_t);
 using ControlFunction = int (*)(void*, int, va_list);
 
