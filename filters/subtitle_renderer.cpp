@@ -57,6 +57,11 @@ STDMETHODIMP CSubtitleRenderer::GetFilePath(BSTR* path) {
   return S_OK;
 }
 
+STDMETHODIMP CSubtitleRenderer::GetWriteResult() {
+  ds::CAutoLock lock(&fileLock_);
+  return writeResult;
+}
+
 HRESULT CSubtitleRenderer::CheckMediaType(const AM_MEDIA_TYPE*) { return S_OK; }
 
 HRESULT CSubtitleRenderer::DoRenderSample(IMediaSample* sample) {
@@ -95,12 +100,16 @@ std::vector<SrtCue> CSubtitleRenderer::Cues() {
 // Runs under the renderer's locks on the streaming thread; fileLock_ is taken only for the swap,
 // so GetFilePath never waits for the disk.
 void CSubtitleRenderer::WriteCueFile() {
+  HRESULT result = E_FAIL;
   try {
     std::vector<SrtCue> sorted = cues;
     std::sort(sorted.begin(), sorted.end(),
               [](const SrtCue& a, const SrtCue& b) { return a.start_ms < b.start_ms; });
     const std::wstring text = BuildSrtText(sorted);
-    if (text.empty()) return;
+    if (text.empty()) {
+      SetWriteResult(S_FALSE);
+      return;
+    }
     const std::string bytes = WideToUtf8(text);
     for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
       const std::wstring path = MakeUniqueTempPath(fileSuffix, kFilePrefix);
@@ -109,18 +118,30 @@ void CSubtitleRenderer::WriteCueFile() {
       // Owned only once written: a name taken in the meantime by another renderer makes the
       // write fail, and that file is not ours to remove.
       file->remove = false;
-      if (!WriteWholeFile(bytes, file->path)) continue;
+      if (!WriteWholeFile(bytes, file->path)) {
+        const DWORD error = GetLastError();
+        result = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+        continue;
+      }
       file->remove = true;
       {
         ds::CAutoLock lock(&fileLock_);
         currentFile.swap(file);
+        writeResult = S_OK;
       }
       // file now holds the previous one: gone from disk here unless it was handed out.
       return;
     }
   } catch (const std::exception&) {
     // Out of memory: this end of stream leaves the previous file, if any, in place.
+    result = E_OUTOFMEMORY;
   }
+  SetWriteResult(result);
+}
+
+void CSubtitleRenderer::SetWriteResult(HRESULT result) {
+  ds::CAutoLock lock(&fileLock_);
+  writeResult = result;
 }
 
 }  // namespace kavo

@@ -72,7 +72,7 @@ void ForEachMediaType(IPin* pin, Visit visit) {
 Player::~Player() {
   source_.Reset();
   DsPlayerBase::Close();
-  for (auto& renderer : subtitleRenderers_) renderer.Reset();
+  for (auto& attached : subtitleRenderers_) attached.renderer.Reset();
   subtitleRenderers_.clear();
 }
 
@@ -84,9 +84,8 @@ void Player::Close() {
 ComPtr<IBaseFilter> Player::GetSourceFilter() const { return source_; }
 
 HRESULT Player::AddSource(const std::wstring& address) {
-  HRESULT result =
-      CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
-                       reinterpret_cast<void**>(source_.ReleaseAndGetAddressOf()));
+  HRESULT result = CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(source_.ReleaseAndGetAddressOf()));
   if (FAILED(result)) return result;
   ComPtr<IFileSourceFilter> file;
   if (FAILED(source_.As(&file)) || !file) return E_NOINTERFACE;
@@ -157,7 +156,8 @@ HRESULT Player::AttachSubtitleRenderers() {
 
 HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   HRESULT result = S_OK;
-  auto* created = new CSubtitleRenderer(&result, TrackName(type));
+  std::wstring trackName = TrackName(type);
+  auto* created = new CSubtitleRenderer(&result, trackName);
   if (FAILED(result)) {
     delete created;
     return result;
@@ -173,11 +173,12 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
       !subtitles) {
     return E_UNEXPECTED;
   }
-  subtitleRenderers_.push_back(subtitles);
+  subtitleRenderers_.push_back(AttachedRenderer{subtitles, std::move(trackName)});
   return result;
 }
 
-void Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
+void Player::GetSubtitleFiles(std::vector<std::wstring>& files,
+                              std::vector<SubtitleTrack>* tracks) {
   if (graph_) {
     // No reference clock: the renderers take samples as fast as the source delivers them.
     ComPtr<IMediaFilter> filter;
@@ -192,12 +193,18 @@ void Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
       events->WaitForCompletion(1000, &code);
     }
   }
-  for (const auto& renderer : subtitleRenderers_) {
+  for (const auto& attached : subtitleRenderers_) {
     BSTR path = nullptr;
-    if (SUCCEEDED(renderer->GetFilePath(&path))) {
-      files.push_back(path ? std::wstring(path, SysStringLen(path)) : std::wstring());
-    }
+    const HRESULT found = attached.renderer->GetFilePath(&path);
+    const std::wstring file = path ? std::wstring(path, SysStringLen(path)) : std::wstring();
     SysFreeString(path);
+    if (SUCCEEDED(found)) files.push_back(file);
+    if (tracks) {
+      // A file that exists but cannot be handed out counts by GetFilePath's own failure.
+      const HRESULT written = SUCCEEDED(found) ? S_OK : attached.renderer->GetWriteResult();
+      tracks->push_back(SubtitleTrack{attached.trackName, file,
+                                      written == S_OK && FAILED(found) ? found : written});
+    }
   }
 }
 

@@ -12,6 +12,13 @@
 
 namespace kavo {
 
+// One subtitle track as the player last saw it.
+struct SubtitleTrack {
+  std::wstring name;  // the track's name or language; may be empty
+  std::wstring path;  // its SRT file; empty while it has none
+  HRESULT state;      // S_OK with a file, else its renderer's ISubtitleRenderer::GetWriteResult
+};
+
 class Player final : public DsPlayerBase {
  public:
   Player() = default;
@@ -29,8 +36,10 @@ class Player final : public DsPlayerBase {
   bool HasSecondStream() const;
 
   // Runs the graph without a clock, waits up to a second for it to complete, and appends the
-  // path of every subtitle file written so far to `files`.
-  void GetSubtitleFiles(std::vector<std::wstring>& files);
+  // path of every subtitle file written so far to `files` and, when asked, every track with its
+  // file or why it has none to `tracks`, in the order the renderers were attached.
+  void GetSubtitleFiles(std::vector<std::wstring>& files,
+                        std::vector<SubtitleTrack>* tracks = nullptr);
 
  protected:
   HRESULT AddSource(const std::wstring& address) override;
@@ -44,8 +53,13 @@ class Player final : public DsPlayerBase {
   // Attaches one renderer for a subtitle type found on `pin`; returns that attempt's result.
   HRESULT AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type);
 
+  struct AttachedRenderer {
+    Microsoft::WRL::ComPtr<ISubtitleRenderer> renderer;
+    std::wstring trackName;
+  };
+
   Microsoft::WRL::ComPtr<IBaseFilter> source_;
-  std::vector<Microsoft::WRL::ComPtr<ISubtitleRenderer>> subtitleRenderers_;
+  std::vector<AttachedRenderer> subtitleRenderers_;
 };
 
 // Shared ownership of a player: each access holds one, and so does its registry entry.
