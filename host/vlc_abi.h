@@ -45,6 +45,9 @@ static_assert(sizeof(VlcValue) == 8);
 
 constexpr int VLC_VAR_FLOAT = 0x0050;
 
+// Message priorities of vlc_Log (same in every ABI served).
+enum LogPriority : int { VLC_MSG_INFO = 0, VLC_MSG_ERR = 1, VLC_MSG_WARN = 2, VLC_MSG_DBG = 3 };
+
 // Meta types of input_item_SetMeta (same numbering in every ABI served).
 constexpr int vlc_meta_Title = 0;
 constexpr int vlc_meta_Description = 6;
@@ -72,6 +75,15 @@ enum class SlaveCallShape {
 enum class SubtitleCallShape {
   PathCheckExtension,  // (path, check extension = 1)                 2.2, 3.0 development
   AddSlaveFiveArgs,    // (type 0, file URI, forced 0, notify 0, check extension 1) 3.0 release
+};
+
+// The arguments of the host's vlc_Log before its format: a wrong variadic shape crashes the host.
+// The source place came into the 3.0 line in 2015, before any development build this library
+// serves, and stayed in every 3.0 release.
+enum class LogShape {
+  None,        // no log call under this ABI
+  Legacy,      // (object, priority, module, format, ...)                        2.2
+  WithSource,  // (object, priority, module, file, line, function, format, ...) 3.0
 };
 
 constexpr int kAbiCount = 3;
@@ -109,24 +121,29 @@ struct HostAbi {
   int addSubtitleQuery;
   SubtitleCallShape subtitleShape;
   bool slaveSchemeFromAccess;  // 2.2 picks "yshttp" or "yshttps" from psz_access
+
+  LogShape logShape;
 };
 
 inline constexpr HostAbi kAbi22{
     0, "2.2",  48, 56, 80, 88, kAbsent, 96, 104, 112, 120, 128, 136, 144,
     112,    false, false,
     35, SlaveCallShape::AddressOnly, 36, SubtitleCallShape::PathCheckExtension, true,
+    LogShape::Legacy,
 };
 
 inline constexpr HostAbi kAbi30Dev{
     1, "3.0-development", kAbsent, 64, 96, 104, 112, 120, 128, kAbsent, kAbsent, 136, 144, 152,
     104,              true, true,
     38, SlaveCallShape::TypeAddressForced, 39, SubtitleCallShape::PathCheckExtension, false,
+    LogShape::WithSource,
 };
 
 inline constexpr HostAbi kAbi30Release{
     2, "3.0-release", kAbsent, 64, 96, 104, 112, 120, 128, kAbsent, kAbsent, 136, 144, 152,
     104,           true, false,
     36, SlaveCallShape::AddSlaveFiveArgs, 36, SubtitleCallShape::AddSlaveFiveArgs, false,
+    LogShape::WithSource,
 };
 
 }  // namespace kavo::host

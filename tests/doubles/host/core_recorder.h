@@ -18,15 +18,18 @@ class CoreRecorder {
   bool Load();
   void Reset(Shape shape, void* inputItem = nullptr);
   std::vector<std::string> Calls() const;
+  // vlc_Log calls, each "<priority> \"<module>\" <object>: <text>" (see recording_vlccore.cpp).
+  std::vector<std::string> LogLines() const;
 
   // How the recorder prints a pointer.
   static std::string Pointer(const void* p);
 
  private:
+  std::vector<std::string> Lines(int log) const;
+
   HMODULE module_ = nullptr;
   void (*reset_)(int, void*) = nullptr;
-  int (*count_)() = nullptr;
-  int (*call_)(int, char*, int) = nullptr;
+  int (*line_)(int, int, char*, int) = nullptr;
 };
 
 }  // namespace kavo::test
