@@ -1,6 +1,7 @@
 #include "host/access.h"
 
-#include <new>
+#include <memory>
+#include <string>
 
 #include "host/access_state.h"
 #include "host/hand_over.h"
@@ -39,21 +40,41 @@ class ApartmentScope {
 
 // Asks a short-lived instance of the source filter for the address's canonical form. Only S_OK
 // with a non-empty answer counts: an empty key would join unrelated videos in the registry.
-bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
+// hostLocation is the address as the host gave it, for the log.
+bool NormalizeAddress(const std::wstring& location, const char* hostLocation,
+                      std::wstring& normalized, HostLog& log) {
   ComPtr<IBaseFilter> filter;
-  if (FAILED(CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
-                              reinterpret_cast<void**>(filter.GetAddressOf()))))
+  const HRESULT created =
+      CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                       reinterpret_cast<void**>(filter.GetAddressOf()));
+  if (FAILED(created)) {
+    log.Error([&] {
+      return "cannot create the source filter " + GuidString(CLSID_KavoSourceFilter) + " (" +
+             DescribeResult(created) +
+             "): it is not installed or not registered, and it must be registered";
+    });
     return false;
+  }
   ComPtr<ISourceControl> control;
   if (FAILED(filter->QueryInterface(IID_ISourceControl,
                                     reinterpret_cast<void**>(control.GetAddressOf()))) ||
-      !control)
+      !control) {
+    log.Error([&] {
+      return "the registered source filter " + GuidString(CLSID_KavoSourceFilter) +
+             " lacks its control interface: it is not the filter this module needs";
+    });
     return false;
+  }
   BSTR answer = nullptr;
   const HRESULT result = control->NormalizeAddress(location.c_str(), 0, &answer);
   if (result == S_OK && answer) normalized.assign(answer);  // up to the first NUL
   SysFreeString(answer);
-  return result == S_OK && !normalized.empty();
+  if (result == S_OK && !normalized.empty()) return true;
+  log.Debug([&] {
+    return std::string("the source filter declines \"") + hostLocation + "\" (" +
+           HresultHex(result) + "): other modules will try it";
+  });
+  return false;
 }
 
 // Wine deadlocks on its loader lock when one thread loads the graph manager's DLL (with the DLLs
@@ -68,46 +89,63 @@ void LoadGraphManagerOnce() {
 int OpenAccess(const HostAbi& abi, void* object) {
   LoadGraphManagerOnce();
   HostObject host(abi, object);
-  const char* hostLocation = host.Get<const char*>(abi.location);
-  const std::wstring location = Utf8ToWide(hostLocation ? hostLocation : "");
+  const char* const hostLocation = host.Get<const char*>(abi.location);
+  const char* const givenLocation = hostLocation ? hostLocation : "";
+  const std::wstring location = Utf8ToWide(givenLocation);
   const bool slave = FindMarker(location, kSlaveMarker) != std::wstring::npos;
 
   ApartmentScope apartment;
   if (!apartment.entered()) return VLC_EGENERIC;
 
+  auto state = std::make_unique<AccessState>(abi, object);
+  HostLog& log = state->log;
   std::wstring normalized;
-  if (!NormalizeAddress(location, normalized)) return VLC_EGENERIC;
+  if (!NormalizeAddress(location, givenLocation, normalized, log)) return VLC_EGENERIC;
+  log.Debug([&] { return "normalized address: " + WideToUtf8(normalized); });
 
   PlayerHandle player;
   if (slave) {
     player = Registry().LookupPlayer(normalized);
-    if (!player) return VLC_EGENERIC;
+    if (!player) {
+      log.Error([] { return "no open video for this audio stream: its video was closed"; });
+      return VLC_EGENERIC;
+    }
   } else {
     player.reset(new Player());
-    if (FAILED(player->Open(normalized))) return VLC_EGENERIC;
+    const HRESULT opened = player->Open(normalized);
+    if (FAILED(opened)) {
+      log.Error([&] {
+        return "the video did not load (" + DescribeResult(opened) +
+               "): the source filter could not load it or connect its main stream";
+      });
+      return VLC_EGENERIC;
+    }
   }
 
+  state->streamName = slave ? "audio" : "main";
   Registry().RegisterPlayer(normalized, player);
   const ComPtr<IAsyncReader> reader = player->GetStreamReader(slave ? 1 : 0);
   if (!reader) {
+    log.Error([&] {
+      return std::string("the source filter offers no reader on its ") + state->streamName +
+             " stream";
+    });
     Registry().ReleasePlayer(player);
     return VLC_EGENERIC;
   }
 
   LONGLONG total = 0;
   reader->Length(&total, nullptr);
+  log.Debug([&] {
+    return std::string(state->streamName) + " stream size: " + std::to_string(total) + " bytes";
+  });
 
-  auto* state = new (std::nothrow) AccessState();
-  if (!state) {
-    Registry().ReleasePlayer(player);
-    return VLC_EGENERIC;
-  }
   state->player = player;
   state->reader = reader;
   state->size = total;
 
   const StreamCallbacks callbacks = StreamCallbacksFor(abi);
-  host.Set<void*>(abi.sys, state);
+  host.Set<void*>(abi.sys, state.release());
   host.Set(abi.read, callbacks.read);
   host.Set<void*>(abi.block, nullptr);
   if (host.Has(abi.readdir)) host.Set<void*>(abi.readdir, nullptr);
@@ -122,7 +160,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
     // The access works from here on: whatever goes wrong in the hand-over only leaves out its
     // own contribution.
     try {
-      HandOverMainInput(host, input, player, location, normalized);
+      HandOverMainInput(host, input, player, location, normalized, log);
     } catch (const std::exception&) {
     }
   }
@@ -132,6 +170,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
 void CloseAccess(const HostAbi& abi, void* object) {
   HostObject host(abi, object);
   auto* state = host.Get<AccessState*>(abi.sys);
+  state->log.Close();
   Registry().ReleasePlayer(state->player);
   state->reader.Reset();
   state->player.reset();  // the last handle takes the player and its graph with it

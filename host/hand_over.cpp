@@ -1,6 +1,7 @@
 #include "host/hand_over.h"
 
 #include <cctype>
+#include <string>
 #include <vector>
 
 #include "host/core_functions.h"
@@ -86,21 +87,43 @@ std::string FileUri(const std::wstring& path) {
 }
 
 void HandOverMainInput(const HostObject& object, void* input, const PlayerHandle& player,
-                       const std::wstring& location, const std::wstring& normalizedAddress) {
+                       const std::wstring& location, const std::wstring& normalizedAddress,
+                       HostLog& log) {
   const HostAbi& abi = object.abi();
   PublishMetadata(abi, input, player->GetSourceFilter());
-  ApplyStartTime(input, player->GetSourceFilter().Get(), location);
+  const ULONG startMs = ApplyStartTime(input, player->GetSourceFilter().Get(), location);
+  if (startMs) log.Debug([&] { return "start time applied: " + std::to_string(startMs) + " ms"; });
 
   if (player->HasSecondStream()) {
     const std::string scheme =
         abi.slaveSchemeFromAccess ? SlaveScheme22(object.Get<const char*>(abi.accessScheme))
                                   : "yshttps";
-    AddAudioSlave(abi, input, SlaveAddress(scheme, normalizedAddress));
+    const std::string address = SlaveAddress(scheme, normalizedAddress);
+    AddAudioSlave(abi, input, address);
+    log.Debug([&] { return "audio slave offered: " + address; });
   }
 
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
-  for (const auto& path : files) AddSubtitleFile(abi, input, path);
+  std::vector<SubtitleTrack> tracks;
+  player->GetSubtitleFiles(files, &tracks);
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const SubtitleTrack& track = tracks[i];
+    const auto named = [&] {
+      return "subtitle track " + std::to_string(i + 1) + " \"" + WideToUtf8(track.name) + "\"";
+    };
+    if (!track.path.empty()) {
+      AddSubtitleFile(abi, input, track.path);
+      log.Debug([&] { return named() + " handed over: " + WideToUtf8(track.path); });
+    } else if (track.state == VFW_E_NOT_FOUND) {
+      log.Warning([&] { return named() + " missed the open's wait: not handed over"; });
+    } else if (track.state == S_FALSE) {
+      log.Debug([&] { return named() + " has no cues: nothing to hand over"; });
+    } else {
+      log.Warning([&] {
+        return named() + ": its file could not be written (" + DescribeResult(track.state) + ")";
+      });
+    }
+  }
 }
 
 }  // namespace kavo::host

@@ -4,13 +4,15 @@
 
 #include <string>
 
+#include "host/host_log.h"
 #include "host/host_object.h"
 #include "player/player.h"
 
 namespace kavo::host {
 
 void HandOverMainInput(const HostObject& object, void* input, const PlayerHandle& player,
-                       const std::wstring& location, const std::wstring& normalizedAddress);
+                       const std::wstring& location, const std::wstring& normalizedAddress,
+                       HostLog& log);
 
 // The address the host is given for the audio stream: scheme "://" address "&vlc_slave=1".
 std::string SlaveAddress(const std::string& scheme, const std::wstring& normalizedAddress);
