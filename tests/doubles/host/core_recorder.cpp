@@ -10,10 +10,14 @@ bool CoreRecorder::Load() {
   if (!module_) return false;
   reset_ = reinterpret_cast<void (*)(int, void*)>(GetProcAddress(module_, "recorder_Reset"));
   line_ = reinterpret_cast<int (*)(int, int, char*, int)>(GetProcAddress(module_, "recorder_Line"));
-  return reset_ && line_;
+  threadShape_ =
+      reinterpret_cast<void (*)(int)>(GetProcAddress(module_, "recorder_SetThreadShape"));
+  return reset_ && line_ && threadShape_;
 }
 
 void CoreRecorder::Reset(Shape shape, void* inputItem) { reset_(shape, inputItem); }
+
+void CoreRecorder::SetThreadShape(Shape shape) { threadShape_(shape); }
 
 std::vector<std::string> CoreRecorder::Calls() const { return Lines(0); }
 

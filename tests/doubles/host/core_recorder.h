@@ -17,6 +17,9 @@ class CoreRecorder {
   // Loads libvlccore.dll (the recorder beside the test program); false if it cannot.
   bool Load();
   void Reset(Shape shape, void* inputItem = nullptr);
+  // The calling thread's calls are read in this shape from now on, whatever Reset says: for a
+  // test that plays several hosts at once.
+  void SetThreadShape(Shape shape);
   std::vector<std::string> Calls() const;
   // vlc_Log calls, each "<priority> \"<module>\" <object>: <text>" (see recording_vlccore.cpp).
   std::vector<std::string> LogLines() const;
@@ -29,6 +32,7 @@ class CoreRecorder {
 
   HMODULE module_ = nullptr;
   void (*reset_)(int, void*) = nullptr;
+  void (*threadShape_)(int) = nullptr;
   int (*line_)(int, int, char*, int) = nullptr;
 };
 

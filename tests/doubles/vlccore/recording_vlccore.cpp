@@ -24,6 +24,8 @@ std::vector<std::string> calls;
 std::vector<std::string> logLines;
 // 0: 2.2, 1: 3.0 development, 2: 3.0 release (decides the arguments of input_Control and vlc_Log)
 int shape = 0;
+// A thread's own shape, for a test that plays several hosts at once (-1: the shared one).
+thread_local int threadShape = -1;
 void* item = nullptr;
 int controlResult = 0;
 
@@ -38,6 +40,12 @@ std::string Quoted(const char* s) { return s ? "\"" + std::string(s) + "\"" : "n
 
 std::string Number(long long n) { return std::to_string(n); }
 
+int CurrentShape() {
+  if (threadShape >= 0) return threadShape;
+  std::lock_guard<std::mutex> guard(lock);
+  return shape;
+}
+
 void Record(std::string line) {
   std::lock_guard<std::mutex> guard(lock);
   calls.push_back(std::move(line));
@@ -51,11 +59,7 @@ __declspec(dllexport) int input_Control(void* input, int query, ...) {
   std::string line = "input_Control " + Pointer(input) + " " + Number(query);
   va_list args;
   va_start(args, query);
-  int currentShape;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    currentShape = shape;
-  }
+  const int currentShape = CurrentShape();
   if (currentShape == 0 && query == 35) {
     line += " " + Quoted(va_arg(args, const char*));
   } else if (currentShape == 0 && query == 36) {
@@ -90,11 +94,7 @@ __declspec(dllexport) void vlc_Log(void* object, int priority, const char* modul
   static const char* const kPriorities[] = {"info", "error", "warning", "debug"};
   va_list args;
   va_start(args, module);
-  int currentShape;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    currentShape = shape;
-  }
+  const int currentShape = CurrentShape();
   std::string place;
   if (currentShape != 0) {
     const char* file = va_arg(args, const char*);
@@ -146,6 +146,8 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   item = inputItem;
   controlResult = 0;
 }
+
+__declspec(dllexport) void recorder_SetThreadShape(int hostShape) { threadShape = hostShape; }
 
 // Copies line `index` of the calls (log 0) or of the log lines (log 1) into buffer (NUL-terminated,
 // cut to size); returns its full length or -1 past the last line.
