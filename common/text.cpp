@@ -1,14 +1,20 @@
 #include "common/text.h"
 
+#include <objbase.h>
+
 #include <boost/lexical_cast.hpp>
-
-
+#include <cstdio>
+#include <memory>
 
 namespace kavo {
 
 namespace {
 
 constexpr wchar_t kReplacementCharacter = 0xFFFD;
+
+struct LocalBuffer {
+  void operator()(wchar_t* buffer) const { LocalFree(buffer); }
+};
 
 // The platform's conversion of count bytes; empty when it fails.
 std::wstring Convert(const char* bytes, size_t count, UINT codePage) {
@@ -120,6 +126,33 @@ std::wstring DecimalWideString(int value) { return boost::lexical_cast<std::wstr
 
 std::wstring::size_type FindMarker(const std::wstring& text, const std::wstring& pattern) {
   return text.find(pattern);
+}
+
+std::string HresultHex(HRESULT result) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+  return text;
+}
+
+std::string SystemMessage(HRESULT result) {
+  // DirectShow's codes are explained by the graph manager's library, not by the system.
+  const HMODULE quartz = GetModuleHandleW(L"quartz.dll");
+  const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                      FORMAT_MESSAGE_IGNORE_INSERTS | (quartz ? FORMAT_MESSAGE_FROM_HMODULE : 0);
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(flags, quartz, static_cast<DWORD>(result), 0,
+                                      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const std::unique_ptr<wchar_t, LocalBuffer> owned(buffer);
+  std::wstring text(buffer ? buffer : L"", buffer ? length : 0);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+    text.pop_back();
+  return WideToUtf8(text);
+}
+
+std::string GuidString(const GUID& guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return WideToUtf8(text);
 }
 
 }  // namespace kavo

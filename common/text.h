@@ -27,4 +27,12 @@ std::wstring DecimalWideString(int value);
 // Index of the first exact, case-sensitive occurrence of pattern in text, or npos.
 std::wstring::size_type FindMarker(const std::wstring& text, const std::wstring& pattern);
 
+// "0x80070005": eight upper-case hex digits, as the platform's documentation writes a code.
+std::string HresultHex(HRESULT result);
+// The system's own words for a code (from quartz.dll's messages too, when it is loaded), without
+// the line break they end in; empty when there are none.
+std::string SystemMessage(HRESULT result);
+// "{55C39876-FF76-4AB0-AAB0-0A46D535A26B}".
+std::string GuidString(const GUID& guid);
+
 }  // namespace kavo

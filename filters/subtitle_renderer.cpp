@@ -56,6 +56,11 @@ STDMETHODIMP CSubtitleRenderer::GetFilePath(BSTR* path) {
   return S_OK;
 }
 
+STDMETHODIMP CSubtitleRenderer::GetWriteResult() {
+  CAutoLock lock(&fileLock_);
+  return writeResult;
+}
+
 HRESULT CSubtitleRenderer::CheckMediaType(const AM_MEDIA_TYPE*) { return S_OK; }
 
 HRESULT CSubtitleRenderer::DoRenderSample(IMediaSample* sample) {
@@ -95,28 +100,45 @@ std::vector<SrtCue> CSubtitleRenderer::Cues() {
 // Runs under the renderer's locks on the streaming thread; fileLock_ is taken only for the swap,
 // so GetFilePath never waits for the disk.
 void CSubtitleRenderer::WriteCueFile() {
+  HRESULT result = E_FAIL;
   try {
     std::vector<SrtCue> sorted = cues;
     std::sort(sorted.begin(), sorted.end(),
               [](const SrtCue& a, const SrtCue& b) { return a.start_ms < b.start_ms; });
     const std::wstring text = BuildSrtText(sorted);
-    if (text.empty()) return;
+    if (text.empty()) {
+      SetWriteResult(S_FALSE);
+      return;
+    }
     const std::string bytes = WideToUtf8(text);
     // The owner exists before the file does, so that nothing can fail between the two.
     boost::shared_ptr<AvTempPath> file(new AvTempPath(std::wstring()));
     file->deleteAtReboot = false;
     std::wstring path =
         WriteNewFile(bytes, [this] { return MakeUniqueTempPath(fileSuffix, kFilePrefix); });
-    if (path.empty()) return;
-    file->path.swap(path);
-    {
-      CAutoLock lock(&fileLock_);
-      currentFile.swap(file);
+    if (path.empty()) {
+      const DWORD error = GetLastError();
+      result = error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    } else {
+      file->path.swap(path);
+      {
+        CAutoLock lock(&fileLock_);
+        currentFile.swap(file);
+        writeResult = S_OK;
+      }
+      // file now holds the previous one: gone from disk here unless it was handed out.
+      return;
     }
-    // file now holds the previous one: gone from disk here unless it was handed out.
   } catch (const std::exception&) {
     // Out of memory: this end of stream leaves the previous file, if any, in place.
+    result = E_OUTOFMEMORY;
   }
+  SetWriteResult(result);
+}
+
+void CSubtitleRenderer::SetWriteResult(HRESULT result) {
+  CAutoLock lock(&fileLock_);
+  writeResult = result;
 }
 
 }  // namespace kavo

@@ -10,7 +10,6 @@
 #include <dshow.h>
 
 #include <boost/shared_ptr.hpp>
-
 #include <string>
 #include <vector>
 
@@ -34,6 +33,9 @@ struct ISubtitleRenderer : public IUnknown {
   // Each successful call keeps the file until the library is unloaded. E_POINTER for a null out,
   // VFW_E_NOT_FOUND while there is no file, E_OUTOFMEMORY.
   virtual HRESULT STDMETHODCALLTYPE GetFilePath(BSTR* path) = 0;
+  // How the last end of stream went: S_OK when it wrote a file, S_FALSE when there were no cues
+  // to write, the write's failure otherwise; VFW_E_NOT_FOUND before the first end of stream.
+  virtual HRESULT STDMETHODCALLTYPE GetWriteResult() = 0;
 };
 
 class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRenderer {
@@ -52,6 +54,7 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
   HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   STDMETHODIMP GetFilePath(BSTR* path) override;
+  STDMETHODIMP GetWriteResult() override;
 
   // Every type: the payload is read as UTF-8 text whatever it is.
   HRESULT CheckMediaType(const AM_MEDIA_TYPE* type) override;
@@ -65,10 +68,12 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
 
  private:
   void WriteCueFile();
+  void SetWriteResult(HRESULT result);
 
-  CCritSec fileLock_;  // guards currentFile
+  CCritSec fileLock_;  // guards currentFile and writeResult
   std::vector<SrtCue> cues;
   boost::shared_ptr<AvTempPath> currentFile;
+  HRESULT writeResult = VFW_E_NOT_FOUND;
   std::wstring fileSuffix;
 };
 

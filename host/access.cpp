@@ -1,6 +1,7 @@
 #include "host/access.h"
 
-#include <new>
+#include <memory>
+#include <string>
 
 #include "common/bstr.h"
 #include "common/query.h"
@@ -41,17 +42,38 @@ class ApartmentScope {
 
 // Asks a short-lived instance of the source filter for the address's canonical form. Only S_OK
 // with a non-empty answer counts: an empty key would join unrelated videos in the registry.
-bool NormalizeAddress(const std::wstring& location, std::wstring& normalized) {
+// hostLocation is the address as the host gave it, for the log.
+bool NormalizeAddress(const std::wstring& location, const char* hostLocation,
+                      std::wstring& normalized, HostLog& log) {
   ComPtr<IBaseFilter> filter;
-  if (FAILED(CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
-                              reinterpret_cast<void**>(filter.GetAddressOf()))))
+  const HRESULT created =
+      CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                       reinterpret_cast<void**>(filter.GetAddressOf()));
+  if (FAILED(created)) {
+    log.Error([&] {
+      return "cannot create the source filter " + GuidString(CLSID_KavoSourceFilter) + " (" +
+             DescribeResult(created) +
+             "): it is not installed or not registered, and it must be registered";
+    });
     return false;
+  }
   ComPtr<ISourceControl> control;
-  if (FAILED(Query(filter.Get(), IID_ISourceControl, control))) return false;
+  if (FAILED(Query(filter.Get(), IID_ISourceControl, control))) {
+    log.Error([&] {
+      return "the registered source filter " + GuidString(CLSID_KavoSourceFilter) +
+             " lacks its control interface: it is not the filter this module needs";
+    });
+    return false;
+  }
   Bstr answer;
   const HRESULT result = control->NormalizeAddress(location.c_str(), 0, answer.Receive());
   if (result == S_OK) normalized = answer.Text();  // up to the first NUL
-  return result == S_OK && !normalized.empty();
+  if (result == S_OK && !normalized.empty()) return true;
+  log.Debug([&] {
+    return std::string("the source filter declines \"") + hostLocation + "\" (" +
+           HresultHex(result) + "): other modules will try it";
+  });
+  return false;
 }
 
 // Wine deadlocks on its loader lock when one thread loads the graph manager's DLL (with the DLLs
@@ -69,45 +91,64 @@ void LoadGraphManagerOnce() {
 int OpenAccess(const HostAbi& abi, void* object) {
   LoadGraphManagerOnce();
   HostObject host(abi, object);
-  const char* hostLocation = host.Get<const char*>(abi.location);
+  const char* const hostLocation = host.Get<const char*>(abi.location);
+  const char* const givenLocation = hostLocation ? hostLocation : "";
   // A location cut at a bad byte would be another address: another video, or a slave marker lost.
   std::wstring location;
-  if (!Utf8ToWideStrict(hostLocation ? hostLocation : "", location)) return VLC_EGENERIC;
+  if (!Utf8ToWideStrict(givenLocation, location)) return VLC_EGENERIC;
   const bool slave = FindMarker(location, kSlaveMarker) != std::wstring::npos;
 
   ApartmentScope apartment;
   if (!apartment.entered()) return VLC_EGENERIC;
 
+  auto state = std::make_unique<AccessState>(abi, object);
+  HostLog& log = state->log;
   std::wstring normalized;
-  if (!NormalizeAddress(location, normalized)) return VLC_EGENERIC;
+  if (!NormalizeAddress(location, givenLocation, normalized, log)) return VLC_EGENERIC;
+  log.Debug([&] { return "normalized address: " + WideToUtf8(normalized); });
 
   PlayerHandle player;
   if (slave) {
     player = Registry().LookupPlayer(normalized);
-    if (!player) return VLC_EGENERIC;
+    if (!player) {
+      log.Error([] { return "no open video for this audio stream: its video was closed"; });
+      return VLC_EGENERIC;
+    }
   } else {
     player.reset(new Player());
-    if (FAILED(player->Open(normalized))) return VLC_EGENERIC;
+    const HRESULT opened = player->Open(normalized);
+    if (FAILED(opened)) {
+      log.Error([&] {
+        return "the video did not load (" + DescribeResult(opened) +
+               "): the source filter could not load it or connect its main stream";
+      });
+      return VLC_EGENERIC;
+    }
   }
 
+  state->streamName = slave ? "audio" : "main";
   Registry().RegisterPlayer(normalized, player);
   const ComPtr<IAsyncReader> reader = player->GetStreamReader(slave ? 1 : 0);
   if (!reader) {
+    log.Error([&] {
+      return std::string("the source filter offers no reader on its ") + state->streamName +
+             " stream";
+    });
     Registry().ReleasePlayer(player);
     return VLC_EGENERIC;
   }
 
-  auto* state = new (std::nothrow) AccessState();
-  if (!state) {
-    Registry().ReleasePlayer(player);
-    return VLC_EGENERIC;
-  }
   state->player = player;
   state->reader = reader;
   UpdateSize(*state);
+  log.Debug([&] {
+    return std::string(state->streamName) + " stream size: " + std::to_string(state->size) +
+           (state->sizeEstimated ? " bytes (estimated)" : " bytes");
+  });
 
   const StreamCallbacks callbacks = StreamCallbacksFor(abi);
-  host.Set<void*>(abi.sys, state);
+  AccessState* const kept = state.release();  // the close deletes it
+  host.Set<void*>(abi.sys, kept);
   host.Set(abi.read, callbacks.read);
   host.Set<void*>(abi.block, nullptr);
   if (host.Has(abi.readdir)) host.Set<void*>(abi.readdir, nullptr);
@@ -122,7 +163,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
     // The access works from here on: whatever goes wrong in the hand-over only leaves out its
     // own contribution.
     try {
-      state->lateSubtitles = HandOverMainInput(host, input, player, location, normalized);
+      kept->lateSubtitles = HandOverMainInput(host, input, player, location, normalized, log);
     } catch (const std::exception&) {
     }
   }
@@ -132,6 +173,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
 void CloseAccess(const HostAbi& abi, void* object) {
   HostObject host(abi, object);
   auto* state = host.Get<AccessState*>(abi.sys);
+  state->log.Close();            // nothing is logged from any thread once the close begins
   state->lateSubtitles.reset();  // stops the waiter before the player its tracks belong to
   Registry().ReleasePlayer(state->player);
   state->reader.Reset();

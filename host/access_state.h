@@ -1,5 +1,5 @@
 // The per-access record the open callback hangs on the host object's p_sys. One host thread at a
-// time uses it, so it has no lock.
+// time uses it, so it has no lock; its log takes care of other threads itself.
 #pragma once
 
 #include <dshow.h>
@@ -8,17 +8,24 @@
 #include <cstdint>
 #include <memory>
 
+#include "host/host_log.h"
 #include "host/late_subtitles.h"
 #include "player/player.h"
 
 namespace kavo::host {
 
 struct AccessState {
+  AccessState() = default;
+  AccessState(const HostAbi& abi, void* object) : log(abi, object) {}
+
   PlayerHandle player;
   Microsoft::WRL::ComPtr<IAsyncReader> reader;
   std::int64_t size = 0;       // total length as the reader last reported it (UpdateSize)
   bool sizeEstimated = false;  // the reader gave only an estimate: asked again when reached
   std::int64_t position = 0;  // next read position (ABIs that keep it on the host object don't use it)
+  const char* streamName = "main";  // "main" or "audio", for the log
+  bool readFailureLogged = false;   // a broken stream says so once, not at every read
+  HostLog log;  // declared before the waiter, which writes to it
   std::unique_ptr<LateSubtitles> lateSubtitles;  // tracks that missed a main open's wait
 };
 

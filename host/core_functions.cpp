@@ -14,6 +14,10 @@ CoreFunction slaveControl[kAbiCount] = {
 CoreFunction subtitleControl[kAbiCount] = {
     CoreFunction{"input_Control"}, CoreFunction{"input_Control"}, CoreFunction{"input_Control"}};
 
+// One call site per argument shape of vlc_Log.
+CoreFunction legacyLog{"vlc_Log"};
+CoreFunction logWithSource{"vlc_Log"};
+
 }  // namespace
 
 FARPROC CoreFunction::Resolve() {
@@ -56,6 +60,31 @@ int VarSetChecked(void* object, const char* name, int type, VlcValue value) {
   using Function = int (*)(void*, const char*, int, VlcValue);
   const auto function = varSetChecked.As<Function>();
   return function ? function(object, name, type, value) : -1;
+}
+
+int VlcLog(LogShape shape, void* object, LogPriority priority, const char* module,
+           const SourcePlace& place, const char* text) {
+  static const char kFormat[] = "%s";
+  switch (shape) {
+    case LogShape::Legacy: {
+      using Function = void (*)(void*, int, const char*, const char*, ...);
+      const auto function = legacyLog.As<Function>();
+      if (!function) return -1;
+      function(object, priority, module, kFormat, text);
+      return 0;
+    }
+    case LogShape::WithSource: {
+      using Function =
+          void (*)(void*, int, const char*, const char*, unsigned, const char*, const char*, ...);
+      const auto function = logWithSource.As<Function>();
+      if (!function) return -1;
+      function(object, priority, module, place.file, place.line, place.function, kFormat, text);
+      return 0;
+    }
+    case LogShape::None:
+      break;
+  }
+  return -1;
 }
 
 }  // namespace kavo::host

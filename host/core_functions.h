@@ -54,4 +54,17 @@ int MetaAddExtra(void* meta, const char* key, const char* value);
 // The host's result, or -1 when var_SetChecked cannot be found.
 int VarSetChecked(void* object, const char* name, int type, VlcValue value);
 
+// Where a log line comes from; the host takes it under the WithSource shape only.
+struct SourcePlace {
+  const char* file;
+  unsigned line;
+  const char* function;
+};
+
+// Writes text as one line of the host's log, through vlc_Log in the given shape with the constant
+// format "%s": the text is never read as a format. 0 when the host was called, -1 when the shape is
+// None or vlc_Log cannot be found.
+int VlcLog(LogShape shape, void* object, LogPriority priority, const char* module,
+           const SourcePlace& place, const char* text);
+
 }  // namespace kavo::host

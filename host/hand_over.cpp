@@ -1,6 +1,7 @@
 #include "host/hand_over.h"
 
 #include <cctype>
+#include <string>
 #include <vector>
 
 #include "common/text.h"
@@ -85,26 +86,60 @@ std::string FileUri(const std::wstring& path) {
   return uri;
 }
 
+namespace {
+
+// Hands one track over, or says why it cannot be; `late` for a track that missed the open's wait.
+void HandOverTrack(const HostAbi& abi, void* input, const SubtitleTrack& track, bool late,
+                   HostLog& log) {
+  const auto named = [&] {
+    return "subtitle track " + std::to_string(track.number) + " \"" + WideToUtf8(track.name) +
+           "\"";
+  };
+  if (track.state == S_OK) {
+    AddSubtitleFile(abi, input, track.path);
+    if (late) {
+      log.Warning([&] { return named() + " handed over late: " + WideToUtf8(track.path); });
+    } else {
+      log.Debug([&] { return named() + " handed over: " + WideToUtf8(track.path); });
+    }
+  } else if (track.state == VFW_E_NOT_FOUND) {
+    log.Warning([&] { return named() + " missed the open's wait: handed over when it ends"; });
+  } else if (track.state == S_FALSE) {
+    log.Debug([&] { return named() + " has no cues: nothing to hand over"; });
+  } else {
+    log.Warning([&] {
+      return named() + ": its file could not be written (" + DescribeResult(track.state) + ")";
+    });
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void* input,
                                                  const PlayerHandle& player,
                                                  const std::wstring& location,
-                                                 const std::wstring& normalizedAddress) {
+                                                 const std::wstring& normalizedAddress,
+                                                 HostLog& log) {
   const HostAbi& abi = object.abi();
   PublishMetadata(abi, input, player->GetSourceFilter());
-  ApplyStartTime(input, player->GetSourceFilter().Get(), location);
+  const ULONG startMs = ApplyStartTime(input, player->GetSourceFilter().Get(), location);
+  if (startMs) log.Debug([&] { return "start time applied: " + std::to_string(startMs) + " ms"; });
 
   if (player->HasSecondStream()) {
     const std::string scheme =
         abi.slaveSchemeFromAccess ? SlaveScheme22(object.Get<const char*>(abi.accessScheme))
                                   : "yshttps";
-    AddAudioSlave(abi, input, SlaveAddress(scheme, normalizedAddress));
+    const std::string address = SlaveAddress(scheme, normalizedAddress);
+    AddAudioSlave(abi, input, address);
+    log.Debug([&] { return "audio slave offered: " + address; });
   }
 
   std::vector<std::wstring> files;
-  PendingSubtitles pending = player->GetSubtitleFiles(files);
-  for (const auto& path : files) AddSubtitleFile(abi, input, path);
-  return LateSubtitles::Start(std::move(pending), [&abi, input](const std::wstring& path) {
-    AddSubtitleFile(abi, input, path);
+  std::vector<SubtitleTrack> tracks;
+  PendingSubtitles pending = player->GetSubtitleFiles(files, &tracks);
+  for (const auto& track : tracks) HandOverTrack(abi, input, track, false, log);
+  return LateSubtitles::Start(std::move(pending), [&abi, input, &log](const SubtitleTrack& track) {
+    HandOverTrack(abi, input, track, true, log);
   });
 }
 

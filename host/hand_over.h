@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "host/host_log.h"
 #include "host/host_object.h"
 #include "host/late_subtitles.h"
 #include "player/player.h"
@@ -16,7 +17,8 @@ namespace kavo::host {
 std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void* input,
                                                  const PlayerHandle& player,
                                                  const std::wstring& location,
-                                                 const std::wstring& normalizedAddress);
+                                                 const std::wstring& normalizedAddress,
+                                                 HostLog& log);
 
 // The address the host is given for the audio stream: scheme "://" address "&vlc_slave=1".
 std::string SlaveAddress(const std::string& scheme, const std::wstring& normalizedAddress);

@@ -43,9 +43,9 @@ void LateSubtitles::Wait() {
   try {
     while (!pending_.empty() &&
            WaitForMultipleObjects(2, signals, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-      std::vector<std::wstring> files;
-      pending_.TakeEnded(files);
-      for (const auto& file : files) HandOverLate(file);
+      std::vector<SubtitleTrack> tracks;
+      pending_.TakeEnded(tracks);
+      for (const auto& track : tracks) HandOverLate(track);
     }
   } catch (const std::exception&) {
     // Out of memory: the tracks still pending are given up.
@@ -53,10 +53,10 @@ void LateSubtitles::Wait() {
   if (SUCCEEDED(com)) CoUninitialize();
 }
 
-void LateSubtitles::HandOverLate(const std::wstring& file) {
+void LateSubtitles::HandOverLate(const SubtitleTrack& track) {
   std::lock_guard<std::mutex> guard(lock_);
   if (closing_) return;
-  handOver_(file);
+  handOver_(track);
 }
 
 }  // namespace kavo::host

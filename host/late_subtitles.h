@@ -18,7 +18,7 @@ namespace kavo::host {
 
 class LateSubtitles {
  public:
-  using HandOver = std::function<void(const std::wstring& file)>;
+  using HandOver = std::function<void(const SubtitleTrack& track)>;
 
   // A running waiter for `pending`, or null when nothing is pending, no end can ever be seen, or
   // the thread cannot start (the tracks are then given up). handOver makes the host call.
@@ -38,7 +38,7 @@ class LateSubtitles {
 
   LateSubtitles(PendingSubtitles pending, HandOver handOver, Event stop);
   void Wait();
-  void HandOverLate(const std::wstring& file);
+  void HandOverLate(const SubtitleTrack& track);
 
   PendingSubtitles pending_;
   const HandOver handOver_;

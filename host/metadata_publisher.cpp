@@ -61,10 +61,10 @@ int SetStartTime(void* input, float seconds) noexcept {
   return host::VarSetChecked(input, "start-time", host::VLC_VAR_FLOAT, value);
 }
 
-void ApplyStartTime(void* input, IBaseFilter* filter, const std::wstring& address) noexcept {
+ULONG ApplyStartTime(void* input, IBaseFilter* filter, const std::wstring& address) noexcept {
   const ULONG offset = QueryStartOffset(filter, address);
-  if (offset == 0) return;
-  SetStartTime(input, static_cast<float>(offset) * 0.001f);
+  if (offset == 0) return 0;
+  return SetStartTime(input, static_cast<float>(offset) * 0.001f) == 0 ? offset : 0;
 }
 
 }  // namespace kavo

@@ -25,6 +25,7 @@ int SetStartTime(void* input, float seconds) noexcept;
 
 // Sets "start-time" from the start offset when there is one. address is the access's location as
 // the host gave it, not the normalized address. The caller keeps its reference to the filter.
-void ApplyStartTime(void* input, IBaseFilter* filter, const std::wstring& address) noexcept;
+// The offset in milliseconds when the host took it, else 0.
+ULONG ApplyStartTime(void* input, IBaseFilter* filter, const std::wstring& address) noexcept;
 
 }  // namespace kavo

@@ -1,5 +1,6 @@
 // The exported entry points: each describes the module to its host ABI and does nothing else.
 #include "host/access.h"
+#include "host/host_log.h"
 #include "host/vlc_abi.h"
 
 namespace kavo::host {
@@ -19,7 +20,7 @@ int DescribeModule(const HostAbi& abi, SetterFunction set, void* opaque, Callbac
   void* config = nullptr;
 
   if (set(opaque, nullptr, VLC_MODULE_CREATE, &module) != 0) return -1;
-  if (set(opaque, module, VLC_MODULE_NAME, "DIDUZU") != 0) return -1;
+  if (set(opaque, module, VLC_MODULE_NAME, kModuleName) != 0) return -1;
   if (set(opaque, module, VLC_MODULE_SHORTNAME, "DIDUZU") != 0) return -1;
   if (set(opaque, module, VLC_MODULE_DESCRIPTION, "KAVO Youtube Source") != 0) return -1;
   if (set(opaque, module, VLC_MODULE_CAPABILITY, "access") != 0) return -1;

@@ -3,6 +3,8 @@
 #include <vfwmsgs.h>
 
 #include <algorithm>
+#include <climits>
+#include <string>
 
 #include "host/access_state.h"
 #include "host/host_object.h"
@@ -49,9 +51,19 @@ ssize_t Read(void* object, void* buffer, size_t length) {
 
   // A request beyond what one SyncRead takes is served in part; the host asks again for the rest.
   const LONG count = static_cast<LONG>(length < kLargestRead ? length : kLargestRead);
-  const HRESULT result =
-      cursor.state().reader->SyncRead(position, count, static_cast<BYTE*>(buffer));
-  if (FAILED(result)) return 0;
+  AccessState& state = cursor.state();
+  const HRESULT result = state.reader->SyncRead(position, count, static_cast<BYTE*>(buffer));
+  if (FAILED(result)) {
+    // The host retries a failed read many times over: one line per access says it all.
+    if (!state.readFailureLogged) {
+      state.readFailureLogged = true;
+      state.log.Error([&] {
+        return std::string(state.streamName) + " stream read failed at offset " +
+               std::to_string(position) + " (" + DescribeResult(result) + ")";
+      });
+    }
+    return 0;
+  }
   if (result != S_FALSE) {
     cursor.set_position(position + count);
     return count;

@@ -45,6 +45,9 @@ static_assert(sizeof(VlcValue) == 8);
 
 constexpr int VLC_VAR_FLOAT = 0x0050;
 
+// Message priorities of vlc_Log (same in every ABI served).
+enum LogPriority : int { VLC_MSG_INFO = 0, VLC_MSG_ERR = 1, VLC_MSG_WARN = 2, VLC_MSG_DBG = 3 };
+
 // Meta types of input_item_SetMeta (same numbering in every ABI served).
 constexpr int vlc_meta_Title = 0;
 constexpr int vlc_meta_Description = 6;
@@ -72,6 +75,15 @@ enum class SlaveCallShape {
 enum class SubtitleCallShape {
   PathCheckExtension,  // (path, check extension = 1)                 2.2, 3.0 development
   AddSlaveFiveArgs,    // (type 0, file URI, forced 0, notify 0, check extension 1) 3.0 release
+};
+
+// The arguments of the host's vlc_Log before its format: a wrong variadic shape crashes the host.
+// The source place came into the 3.0 line in 2015, before any development build this library
+// serves, and stayed in every 3.0 release.
+enum class LogShape {
+  None,        // no log call under this ABI
+  Legacy,      // (object, priority, module, format, ...)                        2.2
+  WithSource,  // (object, priority, module, file, line, function, format, ...) 3.0
 };
 
 constexpr int kAbiCount = 3;
@@ -193,6 +205,8 @@ struct HostAbi : ObjectLayout {
   int addSubtitleQuery;
   SubtitleCallShape subtitleShape;
   bool slaveSchemeFromAccess;  // 2.2 picks "yshttp" or "yshttps" from psz_access
+
+  LogShape logShape;
 };
 
 // Each ABI with one field per line. Every row sets every field: one left out would be zero.
@@ -208,6 +222,7 @@ inline constexpr HostAbi kAbi22 = [] {
   abi.addSubtitleQuery = 36;
   abi.subtitleShape = SubtitleCallShape::PathCheckExtension;
   abi.slaveSchemeFromAccess = true;
+  abi.logShape = LogShape::Legacy;
   return abi;
 }();
 
@@ -223,6 +238,7 @@ inline constexpr HostAbi kAbi30Dev = [] {
   abi.addSubtitleQuery = 39;
   abi.subtitleShape = SubtitleCallShape::PathCheckExtension;
   abi.slaveSchemeFromAccess = false;
+  abi.logShape = LogShape::WithSource;
   return abi;
 }();
 
@@ -238,6 +254,7 @@ inline constexpr HostAbi kAbi30Release = [] {
   abi.addSubtitleQuery = 36;
   abi.subtitleShape = SubtitleCallShape::AddSlaveFiveArgs;
   abi.slaveSchemeFromAccess = false;
+  abi.logShape = LogShape::WithSource;
   return abi;
 }();
 

@@ -11,26 +11,26 @@ namespace kavo {
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-// The renderer's file, when its stream has ended with cues and the file could be written.
-bool WrittenFile(ISubtitleRenderer* renderer, std::wstring& file) {
-  Bstr path;
-  const bool written = SUCCEEDED(renderer->GetFilePath(path.Receive()));
-  if (written) file = path.FullText();
-  return written;
-}
-
-}  // namespace
 
 PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
-                                   const std::vector<ComPtr<ISubtitleRenderer>>& renderers)
+                                   const std::vector<AttachedSubtitles>& renderers)
     : events_(std::move(events)) {
-  for (const auto& renderer : renderers) {
+  for (const auto& attached : renderers) {
     ComPtr<IBaseFilter> filter;
-    Query(renderer.Get(), IID_IBaseFilter, filter);
-    tracks_.push_back(Track{renderer, filter.Get(), 0});
+    Query(attached.renderer.Get(), IID_IBaseFilter, filter);
+    tracks_.push_back(
+        Track{attached.renderer, attached.trackName, tracks_.size() + 1, filter.Get(), 0});
   }
+}
+
+// A file that exists but cannot be handed out counts by GetFilePath's own failure.
+SubtitleTrack PendingSubtitles::Seen(const Track& track) {
+  Bstr path;
+  const HRESULT found = track.renderer->GetFilePath(path.Receive());
+  if (SUCCEEDED(found)) return SubtitleTrack{track.number, track.name, path.FullText(), S_OK};
+  const HRESULT written = track.renderer->GetWriteResult();
+  return SubtitleTrack{track.number, track.name, std::wstring(),
+                       written == S_OK ? found : written};
 }
 
 HANDLE PendingSubtitles::EndSignal() const {
@@ -52,21 +52,22 @@ void PendingSubtitles::WaitForEnds(DWORD timeoutMs) {
   }
 }
 
-void PendingSubtitles::TakeWritten(std::vector<std::wstring>& files) {
+void PendingSubtitles::TakeWritten(std::vector<SubtitleTrack>& tracks) {
   ReadEvents();
   std::vector<Track> streaming;
   for (Track& track : tracks_) {
-    std::wstring file;
-    if (WrittenFile(track.renderer.Get(), file)) {
-      files.push_back(file);
-    } else if (!track.ended) {
+    SubtitleTrack seen = Seen(track);
+    // Not ended yet: a renderer whose stream is still running has no file and says so.
+    if (seen.state != S_OK && !track.ended) {
+      seen.state = VFW_E_NOT_FOUND;
       streaming.push_back(std::move(track));
     }
+    tracks.push_back(std::move(seen));
   }
   tracks_.swap(streaming);
 }
 
-void PendingSubtitles::TakeEnded(std::vector<std::wstring>& files) {
+void PendingSubtitles::TakeEnded(std::vector<SubtitleTrack>& tracks) {
   ReadEvents();
   std::vector<Track> ended;
   std::vector<Track> streaming;
@@ -74,10 +75,7 @@ void PendingSubtitles::TakeEnded(std::vector<std::wstring>& files) {
   tracks_.swap(streaming);
   std::sort(ended.begin(), ended.end(),
             [](const Track& a, const Track& b) { return a.ended < b.ended; });
-  for (const Track& track : ended) {
-    std::wstring file;
-    if (WrittenFile(track.renderer.Get(), file)) files.push_back(file);
-  }
+  for (const Track& track : ended) tracks.push_back(Seen(track));
 }
 
 // A renderer writes its file before it reports the end, so a reported end means the file is there

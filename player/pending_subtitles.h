@@ -19,13 +19,28 @@
 
 namespace kavo {
 
+// A connected subtitle renderer and its track's name or language (may be empty).
+struct AttachedSubtitles {
+  Microsoft::WRL::ComPtr<ISubtitleRenderer> renderer;
+  std::wstring trackName;
+};
+
+// One subtitle track as last seen: its file, or why it has none.
+struct SubtitleTrack {
+  size_t number;      // 1-based, in track order
+  std::wstring name;  // the track's name or language; may be empty
+  std::wstring path;  // its SRT file; empty while it has none
+  HRESULT state;      // S_OK with a file; else VFW_E_NOT_FOUND while streaming, S_FALSE for an
+                      // end without cues, or why the file could not be written or handed out
+};
+
 class PendingSubtitles {
  public:
   PendingSubtitles() = default;
   // renderers: the connected subtitle renderers, in track order. events: the graph's queue with
   // EC_COMPLETE no longer handled by the graph; without it no end is ever seen.
   PendingSubtitles(Microsoft::WRL::ComPtr<IMediaEvent> events,
-                   const std::vector<Microsoft::WRL::ComPtr<ISubtitleRenderer>>& renderers);
+                   const std::vector<AttachedSubtitles>& renderers);
   PendingSubtitles(PendingSubtitles&&) = default;
   PendingSubtitles(const PendingSubtitles&) = delete;
   PendingSubtitles& operator=(const PendingSubtitles&) = delete;
@@ -40,22 +55,25 @@ class PendingSubtitles {
   // Until every track has reported its end, or timeoutMs has passed.
   void WaitForEnds(DWORD timeoutMs);
 
-  // Appends, in track order, the file of every track written so far; tracks with a file or whose
-  // stream ended without one leave the list.
-  void TakeWritten(std::vector<std::wstring>& files);
+  // Appends every track in track order; tracks with a file or whose stream ended without one
+  // leave the list, those still streaming (VFW_E_NOT_FOUND) stay.
+  void TakeWritten(std::vector<SubtitleTrack>& tracks);
 
-  // Reads the queued events and appends the file of each track that reported its end since, in the
-  // order the ends came; those tracks leave the list (one that ended without cues adds no file).
-  void TakeEnded(std::vector<std::wstring>& files);
+  // Reads the queued events and appends each track that reported its end since, in the order the
+  // ends came, with its file or why it has none; those tracks leave the list.
+  void TakeEnded(std::vector<SubtitleTrack>& tracks);
 
  private:
   struct Track {
     Microsoft::WRL::ComPtr<ISubtitleRenderer> renderer;
+    std::wstring name;
+    size_t number;
     const IBaseFilter* identity;  // weak: what its end event carries; the renderer keeps it alive
     unsigned ended;               // 0 while streaming, else the place of its end among all ends
   };
 
   void ReadEvents();
+  static SubtitleTrack Seen(const Track& track);
   bool AllEnded() const;
 
   Microsoft::WRL::ComPtr<IMediaEvent> events_;

@@ -56,7 +56,7 @@ void ForEachMediaType(IPin* pin, Visit visit) {
 Player::~Player() {
   source_.Reset();
   DsPlayerBase::Close();
-  for (auto& renderer : subtitleRenderers_) renderer.Reset();
+  for (auto& attached : subtitleRenderers_) attached.renderer.Reset();
   subtitleRenderers_.clear();
 }
 
@@ -141,7 +141,8 @@ HRESULT Player::AttachSubtitleRenderers() {
 
 HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   HRESULT result = S_OK;
-  auto* created = new CSubtitleRenderer(&result, TrackName(type));
+  std::wstring trackName = TrackName(type);
+  auto* created = new CSubtitleRenderer(&result, trackName);
   if (FAILED(result)) {
     delete created;
     return result;
@@ -153,11 +154,12 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   if (FAILED(result)) return result;  // the renderer stays in the graph, unconnected
   ComPtr<ISubtitleRenderer> subtitles;
   if (FAILED(Query(renderer.Get(), IID_ISubtitleRenderer, subtitles))) return E_UNEXPECTED;
-  subtitleRenderers_.push_back(subtitles);
+  subtitleRenderers_.push_back(AttachedSubtitles{subtitles, std::move(trackName)});
   return result;
 }
 
-PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
+PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files,
+                                          std::vector<SubtitleTrack>* tracks) {
   if (!graph_) return PendingSubtitles();
   // No reference clock: the renderers take samples as fast as the source delivers them.
   ComPtr<IMediaFilter> filter;
@@ -174,7 +176,12 @@ PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files) {
 
   PendingSubtitles pending(events, subtitleRenderers_);
   pending.WaitForEnds(kSubtitleWaitMs);
-  pending.TakeWritten(files);
+  std::vector<SubtitleTrack> seen;
+  pending.TakeWritten(seen);
+  for (auto& track : seen) {
+    if (track.state == S_OK) files.push_back(track.path);
+  }
+  if (tracks) tracks->insert(tracks->end(), seen.begin(), seen.end());
   return pending;
 }
 

@@ -32,7 +32,10 @@ class Player final : public DsPlayerBase {
   // Runs the graph without a clock, waits up to a second for the streams of the connected subtitle
   // renderers to end (not at all without one), and appends the path of every subtitle file written
   // so far to `files`, in track order. The tracks still streaming come back, for a late waiter.
-  PendingSubtitles GetSubtitleFiles(std::vector<std::wstring>& files);
+  // With `tracks`, every track is appended there too, in track order, with its file or why it has
+  // none (VFW_E_NOT_FOUND: still streaming, so pending).
+  PendingSubtitles GetSubtitleFiles(std::vector<std::wstring>& files,
+                                    std::vector<SubtitleTrack>* tracks = nullptr);
 
  protected:
   HRESULT AddSource(const std::wstring& address) override;
@@ -47,7 +50,7 @@ class Player final : public DsPlayerBase {
   HRESULT AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type);
 
   Microsoft::WRL::ComPtr<IBaseFilter> source_;
-  std::vector<Microsoft::WRL::ComPtr<ISubtitleRenderer>> subtitleRenderers_;
+  std::vector<AttachedSubtitles> subtitleRenderers_;
 };
 
 // Shared ownership of a player: each access holds one, and so does its registry entry.

@@ -51,12 +51,6 @@ void Say(const std::string& text) {
   std::fflush(stdout);
 }
 
-std::string Hex(HRESULT result) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
-  return text;
-}
-
 // A value on one line: line breaks show as "\n".
 std::string OneLine(const std::string& text) {
   std::string line;
@@ -128,12 +122,13 @@ StreamCheck CheckStream(IAsyncReader* reader) {
 }
 
 std::string Describe(const StreamCheck& check) {
-  if (FAILED(check.length)) return "its length cannot be read (" + Hex(check.length) + ")";
+  if (FAILED(check.length)) return "its length cannot be read (" + HresultHex(check.length) + ")";
   if (check.total <= 0) return "it reports no length";
   std::string text = std::to_string(check.total) + " bytes";
   if (check.head != S_OK)
-    return text + ", its first bytes cannot be read (" + Hex(check.head) + ")";
-  if (FAILED(check.tail)) return text + ", its last bytes cannot be read (" + Hex(check.tail) + ")";
+    return text + ", its first bytes cannot be read (" + HresultHex(check.head) + ")";
+  if (FAILED(check.tail))
+    return text + ", its last bytes cannot be read (" + HresultHex(check.tail) + ")";
   return text + ", readable";
 }
 
@@ -157,8 +152,8 @@ int Probe(const std::wstring& address) {
   HRESULT result = CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
                                     reinterpret_cast<void**>(filter.GetAddressOf()));
   if (FAILED(result)) {
-    Say("source filter " + WideToUtf8(kSourceFilterClsidText.text) + " cannot be created (" +
-        Hex(result) +
+    Say("source filter " + GuidString(CLSID_KavoSourceFilter) + " cannot be created (" +
+        HresultHex(result) +
         "): it is not installed or not registered. The plug-in cannot open any address.");
     return kNoSourceFilter;
   }
@@ -173,7 +168,7 @@ int Probe(const std::wstring& address) {
   result = control->NormalizeAddress(location.c_str(), 0, answer.Receive());
   const std::wstring normalized = answer.Text();
   if (result != S_OK || normalized.empty()) {
-    Say("the source filter declines this address (" + Hex(result) +
+    Say("the source filter declines this address (" + HresultHex(result) +
         "): the plug-in leaves it to the player's other modules.");
     return kDeclined;
   }
@@ -185,7 +180,7 @@ int Probe(const std::wstring& address) {
   const PlayerHandle player(new Player());
   result = player->Open(normalized);
   if (FAILED(result)) {
-    Say("the graph cannot be built (" + Hex(result) +
+    Say("the graph cannot be built (" + HresultHex(result) +
         "): the source filter did not load the video or its main stream cannot be connected.");
     return kNotLoaded;
   }

@@ -204,7 +204,9 @@ TEST_F(SubtitleRenderer, WithoutCuesWritesNothing) {
   const std::wstring name = FreshName(L"empty");
   Build({name});
   Deliver("", 0, 10000);
+  EXPECT_EQ(renderers_[0]->GetWriteResult(), VFW_E_NOT_FOUND);  // no end of stream yet
   ASSERT_EQ(source_->DeliverEndOfStream(0), S_OK);
+  EXPECT_EQ(renderers_[0]->GetWriteResult(), S_FALSE);
   std::wstring path;
   EXPECT_EQ(FilePath(renderers_[0].Get(), &path), VFW_E_NOT_FOUND);
   EXPECT_TRUE(FilesEndingIn(name + L".srt").empty());
@@ -271,6 +273,10 @@ TEST_F(SubtitleRenderer, NameThatNoFileCanHoldWritesNothing) {
     ASSERT_EQ(source_->DeliverEndOfStream(pin), S_OK);
     std::wstring path;
     EXPECT_EQ(FilePath(renderers_[pin].Get(), &path), VFW_E_NOT_FOUND);
+    // The failure says why: the system refused the name.
+    const HRESULT written = renderers_[pin]->GetWriteResult();
+    EXPECT_TRUE(FAILED(written) && HRESULT_FACILITY(written) == FACILITY_WIN32)
+        << std::hex << written;
   }
 }
 

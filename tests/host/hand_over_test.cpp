@@ -25,8 +25,11 @@
 namespace kavo::test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::SizeIs;
+using ::testing::StartsWith;
 using Clock = std::chrono::steady_clock;
 
 // What the host would pass: the recorder only prints the input's address, and reads p_meta out of
@@ -307,8 +310,10 @@ class HandOver : public ::testing::TestWithParam<HostKind> {
   HostKind kind() const { return GetParam(); }
 
   // Opens `location` as a main input with a parent input; returns the calls the host saw.
+  // `messages` gets what the host's log heard, as Messages() gives it.
   std::vector<std::string> OpenMain(const std::string& location, const char* scheme = "yshttps",
-                                    double* seconds = nullptr) {
+                                    double* seconds = nullptr,
+                                    std::vector<std::string>* messages = nullptr) {
     recorder_.Reset(ShapeOf(kind()), hostInput.item);
     auto access = host_->NewAccess(location, hostInput.input, scheme);
     const auto start = Clock::now();
@@ -316,6 +321,7 @@ class HandOver : public ::testing::TestWithParam<HostKind> {
     if (seconds) *seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::vector<std::string> calls = recorder_.Calls();
     access->Close();
+    if (messages) *messages = Messages(recorder_.LogLines(), access->Object());
     return calls;
   }
 
@@ -373,6 +379,28 @@ TEST_P(HandOver, MainOpenHandsEverythingOverInOrder) {
   ASSERT_THAT(paths, SizeIs(2));
   EXPECT_EQ(FileBytes(paths[0]), kEnglishSrt);
   EXPECT_EQ(FileBytes(paths[1]), kGermanSrt);
+}
+
+// Each step in the host's log, in the order it happened; a track name is only ever text to it.
+TEST_P(HandOver, HostLogTellsWhatWasHandedOverInOrder) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("logged")
+                               .Container(PatternBytes(70000, 5))
+                               .Audio(PatternBytes(5000, 3))
+                               .Track(EnglishTrack())
+                               .Track(CatalogTrack("%n%s", "xx").Cue(0, 1, "x"))));
+  std::vector<std::string> messages;
+  const auto calls =
+      OpenMain(Narrow(WatchAddress("logged")) + "&t=1m30s", "yshttps", nullptr, &messages);
+  const auto offered = OfferedSubtitles(kind(), calls);
+  ASSERT_THAT(offered, SizeIs(2));
+  const std::string canonical = Narrow(CanonicalAddress("logged"));
+  EXPECT_THAT(
+      messages,
+      ElementsAre("debug: normalized address: " + canonical, "debug: main stream size: 70000 bytes",
+                  "debug: start time applied: 90000 ms",
+                  "debug: audio slave offered: yshttps://" + canonical + "&vlc_slave=1",
+                  "debug: subtitle track 1 \"English (CC)\" handed over: " + Utf8(offered[0].path),
+                  "debug: subtitle track 2 \"%n%s\" handed over: " + Utf8(offered[1].path)));
 }
 
 // A temporary folder with blanks and letters outside ASCII: the 2.2 and development hosts get it
@@ -458,15 +486,24 @@ TEST_P(HandOver, NoAudioNoSlaveAndNoTracksNoSubtitle) {
 
 // The wait for the subtitle streams is bounded: a track that never ends costs about a second and
 // is left out, while the one that ended is offered.
+// A track whose name no file can carry ends without a file; the log warns of both.
 TEST_P(HandOver, NeverEndingTrackIsLeftOutAfterAboutASecond) {
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("stuck").Track(GermanTrack()).Track(EndlessTrack())));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("stuck")
+                               .Track(GermanTrack())
+                               .Track(EndlessTrack())
+                               .Track(CatalogTrack("what?").Cue(0, 500, "eh"))));
   double seconds = 0;
-  const auto calls = OpenMain(Narrow(WatchAddress("stuck")), "yshttps", &seconds);
+  std::vector<std::string> messages;
+  const auto calls = OpenMain(Narrow(WatchAddress("stuck")), "yshttps", &seconds, &messages);
   EXPECT_GT(seconds, 0.5);
   EXPECT_LT(seconds, 5.0);
   const auto paths = ExpectSubtitleFiles(calls, TempFolder(), {L"Deutsch.srt"});
   ASSERT_THAT(paths, SizeIs(1));
   EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
+  EXPECT_THAT(messages, Contains("warning: subtitle track 2 \"Endless\" missed the open's wait: "
+                                 "not handed over"));
+  EXPECT_THAT(messages, Contains(StartsWith("warning: subtitle track 3 \"what?\": its file could "
+                                            "not be written (0x")));
 }
 
 // A track that ends after the open's wait is not lost: the same host call offers it as soon as its
@@ -490,6 +527,8 @@ TEST_P(HandOver, LateTrackIsHandedOverWhenItsFileIsWritten) {
   EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
   EXPECT_EQ(FileBytes(paths[1]), kLateSrt);
   EXPECT_GT(recorder_.CallTimes().back(), opened);
+  EXPECT_THAT(recorder_.LogLines(),
+              Contains(HasSubstr("subtitle track 2 \"Late\" handed over late: ")));
   access->Close();
   EXPECT_THAT(recorder_.Calls(), SizeIs(atOpen.size() + 1));
 }

@@ -15,7 +15,9 @@
 namespace kavo::test {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 // The input object the host would pass; the recorder only prints its address.
 char fakeInput[64];
@@ -53,6 +55,14 @@ class HostAccess : public ::testing::TestWithParam<HostKind> {
       EXPECT_TRUE(ApartmentBalanced()) << "COM left initialised by a failed open";
     });
     EXPECT_TRUE(access->Untouched()) << "a failed open wrote into the host object";
+  }
+
+  // What the host's log got from a failed open of `location`, as Messages() gives it.
+  std::vector<std::string> FailedOpenMessages(const std::string& location) {
+    recorder_.Reset(ShapeOf(GetParam()), nullptr);
+    auto access = host_->NewAccess(location, fakeInput);
+    OnHostThread([&] { EXPECT_EQ(access->Open(), -1) << location; });
+    return Messages(recorder_.LogLines(), access->Object());
   }
 
   CoreRecorder recorder_;
@@ -233,6 +243,55 @@ TEST_P(HostAccess, EveryFailedOpenLeavesNothingBehind) {
   ExpectOpenFails(Location("clip"));
   StandIn::Reset();
   EXPECT_EQ(StandIn::LiveObjects(), 0);
+}
+
+TEST_P(HostAccess, HostLogSaysWhyAnOpenFailed) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("denied").Fault("load = 0x80070005")));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("noreader").Fault("no_async_reader Container")));
+  const auto normalized = [](const std::string& id) {
+    return "debug: normalized address: https://video.example/watch?v=" + id;
+  };
+
+  // An address is only ever text to the log, whatever it holds.
+  const std::string odd = "example.org/%n%s\xFF\xFE%d";
+  EXPECT_THAT(FailedOpenMessages(odd), ElementsAre("debug: the source filter declines \"" + odd +
+                                                   "\" (0x00000001): other modules will try it"));
+  EXPECT_THAT(
+      FailedOpenMessages(Location("denied")),
+      ElementsAre(normalized("denied"),
+                  "error: the video did not load (0x80070005: " + SystemText(E_ACCESSDENIED) +
+                      "): the source filter could not load it or connect its main stream"));
+  EXPECT_THAT(FailedOpenMessages(Location("noreader")),
+              ElementsAre(normalized("noreader"),
+                          "error: the source filter offers no reader on its main stream"));
+  EXPECT_THAT(FailedOpenMessages(SlaveLocation("clip")),
+              ElementsAre(normalized("clip"),
+                          "error: no open video for this audio stream: its video was closed"));
+  StandIn::SetHiddenInterfaces(StandIn::kSourceControl);
+  EXPECT_THAT(FailedOpenMessages(Location("clip")),
+              ElementsAre("error: the registered source filter "
+                          "{55C39876-FF76-4AB0-AAB0-0A46D535A26B} lacks its control interface: it "
+                          "is not the filter this module needs"));
+  StandIn::Reset();
+}
+
+// The host retries a failed read again and again; the log hears of it once.
+TEST_P(HostAccess, HostLogTellsOfABrokenStreamOnce) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("broken")
+                               .Container(PatternBytes(200000, 3))
+                               .Fault("syncread_fail_at Container = 100000")));
+  auto access = host_->NewAccess(Location("broken"));
+  ASSERT_EQ(access->Open(), 0);
+  EXPECT_EQ(access->ReadToEnd(32768).size(), 98304u);
+  std::vector<char> buffer(32768);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(access->Read(buffer.data(), buffer.size()), 0);
+  EXPECT_THAT(Messages(recorder_.LogLines(), access->Object()),
+              ElementsAre("debug: normalized address: https://video.example/watch?v=broken",
+                          "debug: main stream size: 200000 bytes",
+                          StartsWith("error: main stream read failed at offset 98304 "
+                                     "(0x80004005")));
+  access->Close();
+  EXPECT_THAT(recorder_.LogLines(), ::testing::SizeIs(3)) << "the close wrote to the log";
 }
 
 TEST_P(HostAccess, OpenOnAMultithreadedThreadFails) {

@@ -181,8 +181,8 @@ TEST(Load, ThreadsOpeningReadingAndClosingLeaveNoGrowth) {
                         .Track(CatalogTrack("t", "en").Cue(0, 100, "cue"))
                         .Track(CatalogTrack("u", "de").Cue(0, 100, "late").Line(lateness[video]))));
   }
-  // The recording core library reads input_Control's arguments in one host's shape at a time:
-  // the hand-over runs on the release hosts' threads only.
+  // The hand-over runs on the release hosts' threads only; every thread reads its host's log
+  // calls in its own shape.
   const HostKind kinds[] = {HostKind::V30Release, HostKind::V22, HostKind::V30Development,
                             HostKind::V30Release};
   std::vector<std::unique_ptr<HostEmulator>> hosts;
@@ -200,8 +200,10 @@ TEST(Load, ThreadsOpeningReadingAndClosingLeaveNoGrowth) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       HostInput* hostInput = kinds[t] == HostKind::V30Release ? &input : nullptr;
-      threads.emplace_back(HostRounds, std::cref(*hosts[t]), hostInput, seed + t, until,
-                           std::ref(counters));
+      threads.emplace_back([&, t, hostInput] {
+        recorder.SetThreadShape(ShapeOf(kinds[t]));
+        HostRounds(*hosts[t], hostInput, seed + t, until, counters);
+      });
     }
     for (auto& thread : threads) thread.join();
   };

@@ -10,26 +10,33 @@ bool CoreRecorder::Load() {
   if (!module_) return false;
   reset_ = reinterpret_cast<void (*)(int, void*)>(GetProcAddress(module_, "recorder_Reset"));
   count_ = reinterpret_cast<int (*)()>(GetProcAddress(module_, "recorder_CallCount"));
-  call_ = reinterpret_cast<int (*)(int, char*, int)>(GetProcAddress(module_, "recorder_Call"));
   callTime_ = reinterpret_cast<long long (*)(int)>(GetProcAddress(module_, "recorder_CallTime"));
   waitForCalls_ =
       reinterpret_cast<int (*)(int, int)>(GetProcAddress(module_, "recorder_WaitForCalls"));
-  return reset_ && count_ && call_ && callTime_ && waitForCalls_;
+  line_ = reinterpret_cast<int (*)(int, int, char*, int)>(GetProcAddress(module_, "recorder_Line"));
+  threadShape_ =
+      reinterpret_cast<void (*)(int)>(GetProcAddress(module_, "recorder_SetThreadShape"));
+  return reset_ && count_ && callTime_ && waitForCalls_ && line_ && threadShape_;
 }
 
 void CoreRecorder::Reset(Shape shape, void* inputItem) { reset_(shape, inputItem); }
 
-std::vector<std::string> CoreRecorder::Calls() const {
+void CoreRecorder::SetThreadShape(Shape shape) { threadShape_(shape); }
+
+std::vector<std::string> CoreRecorder::Calls() const { return Lines(0); }
+
+std::vector<std::string> CoreRecorder::LogLines() const { return Lines(1); }
+
+std::vector<std::string> CoreRecorder::Lines(int log) const {
   std::vector<std::string> lines;
-  const int count = count_();
-  for (int i = 0; i < count; ++i) {
-    const int length = call_(i, nullptr, 0);
+  for (int i = 0;; ++i) {
+    const int length = line_(log, i, nullptr, 0);
+    if (length < 0) return lines;
     std::string line(static_cast<size_t>(length) + 1, '\0');
-    call_(i, &line[0], length + 1);
+    line_(log, i, &line[0], length + 1);
     line.resize(static_cast<size_t>(length));
     lines.push_back(line);
   }
-  return lines;
 }
 
 std::vector<LONGLONG> CoreRecorder::CallTimes() const {

@@ -17,22 +17,30 @@ class CoreRecorder {
   // Loads libvlccore.dll (the recorder beside the test program); false if it cannot.
   bool Load();
   void Reset(Shape shape, void* inputItem = nullptr);
+  // The calling thread's calls are read in this shape from now on, whatever Reset says: for a
+  // test that plays several hosts at once.
+  void SetThreadShape(Shape shape);
   std::vector<std::string> Calls() const;
   // The performance counter when each call was recorded, in the order of Calls().
   std::vector<LONGLONG> CallTimes() const;
   // Until at least `count` calls are recorded (true) or timeoutMs has passed (false).
   bool WaitForCalls(size_t count, DWORD timeoutMs) const;
+  // vlc_Log calls, each "<priority> \"<module>\" <object>: <text>" (see recording_vlccore.cpp).
+  std::vector<std::string> LogLines() const;
 
   // How the recorder prints a pointer.
   static std::string Pointer(const void* p);
 
  private:
+  std::vector<std::string> Lines(int log) const;
+
   HMODULE module_ = nullptr;
   void (*reset_)(int, void*) = nullptr;
   int (*count_)() = nullptr;
-  int (*call_)(int, char*, int) = nullptr;
   long long (*callTime_)(int) = nullptr;
   int (*waitForCalls_)(int, int) = nullptr;
+  void (*threadShape_)(int) = nullptr;
+  int (*line_)(int, int, char*, int) = nullptr;
 };
 
 }  // namespace kavo::test

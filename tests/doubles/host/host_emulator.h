@@ -51,6 +51,8 @@ class Access {
   std::int64_t InfoPosition() const;  // 2.2 only
   bool InfoEof() const;               // 2.2 only
   void* Sys() const;
+  // The host object itself, as the host would name it to the plug-in.
+  const void* Object() const { return object_.data(); }
   // True when every byte outside the members the host set is still poison.
   bool Untouched() const;
   // True when every byte outside the members an open sets (p_sys, the callbacks, 2.2's

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace kavo::test {
@@ -35,6 +36,33 @@ std::string Utf8(const std::wstring& wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], length,
                       nullptr, nullptr);
   return utf8;
+}
+
+std::vector<std::string> Messages(const std::vector<std::string>& logLines, const void* object) {
+  std::vector<std::string> messages;
+  for (const std::string& line : logLines) {
+    std::string message = line;
+    for (const char* priority : {"info", "error", "warning", "debug"}) {
+      const std::string head =
+          std::string(priority) + " \"DIDUZU\" " + CoreRecorder::Pointer(object) + ": ";
+      if (line.compare(0, head.size(), head) == 0) {
+        message = std::string(priority) + ": " + line.substr(head.size());
+        break;
+      }
+    }
+    messages.push_back(message);
+  }
+  return messages;
+}
+
+std::string SystemText(HRESULT result) {
+  wchar_t buffer[1024] = {};
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(result), 0, buffer, 1024, nullptr);
+  std::wstring text(buffer, length);
+  while (!text.empty() && std::wcschr(L"\r\n ", text.back())) text.pop_back();
+  return Utf8(text);
 }
 
 std::wstring TempFolder() {

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core_recorder.h"
 #include "host_emulator.h"
@@ -21,6 +22,15 @@ std::string Utf8(const std::wstring& wide);
 std::wstring TempFolder();
 bool FileExists(const std::wstring& path);
 std::string FileBytes(const std::wstring& path);  // "<missing>" when it cannot be read
+
+// The recorded log lines (CoreRecorder::LogLines) of one host object as "<priority>: <text>". A line
+// of another object or module, or one without its source place, stays whole: it matches nothing a
+// test expects.
+std::vector<std::string> Messages(const std::vector<std::string>& logLines, const void* object);
+
+// The system's own words for a code, without their line break; written independently of the
+// plug-in's helpers.
+std::string SystemText(HRESULT result);
 
 // True when the calling thread is outside any COM apartment.
 bool ApartmentBalanced();

@@ -68,6 +68,17 @@ bool EnsureStandInRegistered() {
   return registered;
 }
 
+StandInUnregistered::StandInUnregistered() {
+  using Unregister = HRESULT(STDAPICALLTYPE*)();
+  const auto unregisterServer = Export<Unregister>("DllUnregisterServer");
+  done_ = EnsureStandInRegistered() && unregisterServer && SUCCEEDED(unregisterServer());
+}
+
+StandInUnregistered::~StandInUnregistered() {
+  using Register = HRESULT(STDAPICALLTYPE*)();
+  if (const auto registerServer = Export<Register>("DllRegisterServer")) registerServer();
+}
+
 void StandIn::Reset() {
   if (auto reset = Export<void (*)()>("standin_Reset")) reset();
 }

@@ -31,6 +31,22 @@ namespace kavo::test {
 // "Both"); true when the class is registered. Safe from any thread.
 bool EnsureStandInRegistered();
 
+// Takes the stand-in's registration away for its own lifetime and puts it back afterwards. The
+// registry is shared: every process of the Wine prefix sees the class gone, so only a test that
+// runs alone (RUN_SERIAL) may use it.
+class StandInUnregistered {
+ public:
+  StandInUnregistered();
+  ~StandInUnregistered();
+  StandInUnregistered(const StandInUnregistered&) = delete;
+  StandInUnregistered& operator=(const StandInUnregistered&) = delete;
+
+  bool done() const { return done_; }  // the registration is gone
+
+ private:
+  bool done_ = false;
+};
+
 // The stand-in's process-wide knobs, for what happens before a video is known. Reset() puts
 // every knob back (create succeeds, version 5, normal normalisation, nothing hidden).
 class StandIn {

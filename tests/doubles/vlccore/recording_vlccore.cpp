@@ -1,6 +1,8 @@
 // A stand-in for the host's core library, built as "libvlccore.dll" for tests only. It exports the
-// five core functions the plug-in looks up and records every call as one line of text with the
-// performance counter at that moment, which a test reads back through the recorder_* exports.
+// core functions the plug-in looks up and records every call as one line of text with the
+// performance counter at that moment, which a test reads back through the recorder_* exports. Log
+// lines (vlc_Log) are kept apart from the other calls, with their format expanded as the host's own
+// loggers expand it.
 #include <windows.h>
 
 #include <chrono>
@@ -24,7 +26,11 @@ std::mutex lock;
 std::condition_variable recorded;
 std::vector<std::string> calls;
 std::vector<long long> times;
-int shape = 0;  // 0: 2.2, 1: 3.0 development, 2: 3.0 release (decides input_Control's arguments)
+std::vector<std::string> logLines;
+// 0: 2.2, 1: 3.0 development, 2: 3.0 release (decides the arguments of input_Control and vlc_Log)
+int shape = 0;
+// A thread's own shape, for a test that plays several hosts at once (-1: the shared one).
+thread_local int threadShape = -1;
 void* item = nullptr;
 int controlResult = 0;
 
@@ -38,6 +44,12 @@ std::string Pointer(const void* p) {
 std::string Quoted(const char* s) { return s ? "\"" + std::string(s) + "\"" : "null"; }
 
 std::string Number(long long n) { return std::to_string(n); }
+
+int CurrentShape() {
+  if (threadShape >= 0) return threadShape;
+  std::lock_guard<std::mutex> guard(lock);
+  return shape;
+}
 
 void Record(std::string line) {
   LARGE_INTEGER now;
@@ -58,11 +70,7 @@ __declspec(dllexport) int input_Control(void* input, int query, ...) {
   std::string line = "input_Control " + Pointer(input) + " " + Number(query);
   va_list args;
   va_start(args, query);
-  int currentShape;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    currentShape = shape;
-  }
+  const int currentShape = CurrentShape();
   if (currentShape == 0 && query == 35) {
     line += " " + Quoted(va_arg(args, const char*));
   } else if (currentShape == 0 && query == 36) {
@@ -88,6 +96,32 @@ __declspec(dllexport) int input_Control(void* input, int query, ...) {
   Record(line);
   std::lock_guard<std::mutex> guard(lock);
   return controlResult;
+}
+
+// 2.2: (object, priority, module, format, ...); 3.0: (object, priority, module, file, line,
+// function, format, ...). Recorded as "<priority> <module> <object>: <text>", with " (no source
+// place)" before the colon when a 3.0 call lacks its file, line or function.
+__declspec(dllexport) void vlc_Log(void* object, int priority, const char* module, ...) {
+  static const char* const kPriorities[] = {"info", "error", "warning", "debug"};
+  va_list args;
+  va_start(args, module);
+  const int currentShape = CurrentShape();
+  std::string place;
+  if (currentShape != 0) {
+    const char* file = va_arg(args, const char*);
+    const unsigned line = va_arg(args, unsigned);
+    const char* function = va_arg(args, const char*);
+    if (!file || !*file || line == 0 || !function || !*function) place = " (no source place)";
+  }
+  const char* format = va_arg(args, const char*);
+  char text[4096];
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  const std::string priorityName =
+      priority >= 0 && priority < 4 ? kPriorities[priority] : "priority " + Number(priority);
+  std::lock_guard<std::mutex> guard(lock);
+  logLines.push_back(priorityName + " " + Quoted(module) + " " + Pointer(object) + place + ": " +
+                     text);
 }
 
 __declspec(dllexport) void* input_GetItem(void* input) {
@@ -119,10 +153,13 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   std::lock_guard<std::mutex> guard(lock);
   calls.clear();
   times.clear();
+  logLines.clear();
   shape = hostShape;
   item = inputItem;
   controlResult = 0;
 }
+
+__declspec(dllexport) void recorder_SetThreadShape(int hostShape) { threadShape = hostShape; }
 
 __declspec(dllexport) int recorder_CallCount() {
   std::lock_guard<std::mutex> guard(lock);
@@ -145,11 +182,13 @@ __declspec(dllexport) long long recorder_CallTime(int index) {
                                                               : 0;
 }
 
-// Copies line `index` into buffer (NUL-terminated, cut to size); returns its full length or -1.
-__declspec(dllexport) int recorder_Call(int index, char* buffer, int size) {
+// Copies line `index` of the calls (log 0) or of the log lines (log 1) into buffer (NUL-terminated,
+// cut to size); returns its full length or -1 past the last line.
+__declspec(dllexport) int recorder_Line(int log, int index, char* buffer, int size) {
   std::lock_guard<std::mutex> guard(lock);
-  if (index < 0 || index >= static_cast<int>(calls.size())) return -1;
-  const std::string& line = calls[static_cast<size_t>(index)];
+  const std::vector<std::string>& lines = log ? logLines : calls;
+  if (index < 0 || index >= static_cast<int>(lines.size())) return -1;
+  const std::string& line = lines[static_cast<size_t>(index)];
   if (size > 0) {
     const size_t n = std::min(line.size(), static_cast<size_t>(size - 1));
     line.copy(buffer, n);
