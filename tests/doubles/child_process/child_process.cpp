@@ -78,11 +78,11 @@ ChildRun RunChild(const std::wstring& program, const std::wstring& arguments, DW
   writer.reset();
   input.reset();
 
-  // The pipe's end is no sign that the child has ended: a process the child starts gets copies of
-  // its standard handles even without inheritance, and may outlive it. Under Wine the desktop
-  // process, started by the first window of a prefix's session (an apartment's hidden window will
-  // do), keeps them until the last process on the desktop, this one included, has gone. So the
-  // pipe is emptied while the child runs, and the wait is for the child itself.
+  // The pipe's end is no sign that the child has ended. Under Wine a process the child starts gets
+  // copies of its standard handles even without inheritance, and the desktop process, which the
+  // prefix's first window starts (an apartment's hidden window will do), keeps them until the last
+  // process on the desktop, this one included, has gone. So the pipe is emptied while the child
+  // runs, and the wait is for the child itself.
   for (;;) {
     const DWORD waited = WaitForSingleObject(child.hProcess, kPollMs);
     run.endTick = GetTickCount64();
