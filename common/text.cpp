@@ -2,8 +2,6 @@
 
 #include <boost/lexical_cast.hpp>
 
-
-
 namespace kavo {
 
 namespace {
