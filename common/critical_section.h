@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-
-
 namespace kavo {
 
 class CCritSec {

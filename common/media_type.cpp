@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-
-
 namespace kavo {
 
 void FreeMediaType(AM_MEDIA_TYPE& type) {

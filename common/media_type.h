@@ -6,8 +6,6 @@
 
 #include <memory>
 
-
-
 namespace kavo {
 
 // Frees what the type owns (format block, pUnk) and leaves the struct with neither.

@@ -8,7 +8,6 @@
 
 #include <string>
 
-
 namespace kavo {
 
 std::wstring MultiByteToWide(const std::string& bytes, UINT codePage);

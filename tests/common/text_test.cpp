@@ -4,8 +4,6 @@
 
 #include <climits>
 
-
-
 namespace kavo {
 namespace {
 

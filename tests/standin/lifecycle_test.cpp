@@ -9,7 +9,6 @@
 namespace kavo::test {
 namespace {
 
-
 std::wstring RegistryString(const wchar_t* key, const wchar_t* name) {
   wchar_t value[1024] = {};
   DWORD size = sizeof value;
