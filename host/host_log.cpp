@@ -1,6 +1,6 @@
 #include "host/host_log.h"
 
-#include "meta/text.h"
+#include "common/text.h"
 
 namespace kavo::host {
 
@@ -19,7 +19,7 @@ const char* BaseName(const char* path) {
 }  // namespace
 
 void HostLog::Close() noexcept {
-  const std::lock_guard<std::mutex> guard(lock_);
+  const CAutoLock guard(&lock_);
   closed_ = true;
 }
 

@@ -13,9 +13,9 @@
 #include <windows.h>
 
 #include <exception>
-#include <mutex>
 #include <string>
 
+#include "common/critical_section.h"
 #include "host/core_functions.h"
 #include "host/vlc_abi.h"
 
@@ -57,7 +57,7 @@ class HostLog {
   void Write(LogPriority priority, Compose& compose, const SourcePlace& place) noexcept {
     if (!abi_) return;
     try {
-      const std::lock_guard<std::mutex> guard(lock_);
+      const CAutoLock guard(&lock_);
       if (!closed_) Send(priority, compose(), place);
     } catch (const std::exception&) {
     }
@@ -66,7 +66,7 @@ class HostLog {
 
   const HostAbi* abi_ = nullptr;
   void* object_ = nullptr;
-  std::mutex lock_;  // guards closed_ and spans each line written
+  CCritSec lock_;  // guards closed_ and spans each line written
   bool closed_ = false;
 };
 

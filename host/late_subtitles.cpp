@@ -30,7 +30,7 @@ LateSubtitles::LateSubtitles(PendingSubtitles pending, HandOver handOver, Event 
 // first, none starts after) and joins the waiter before anything it uses is released.
 LateSubtitles::~LateSubtitles() {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    CAutoLock guard(&lock_);
     closing_ = true;
   }
   SetEvent(stop_.get());
@@ -54,7 +54,7 @@ void LateSubtitles::Wait() {
 }
 
 void LateSubtitles::HandOverLate(const SubtitleTrack& track) {
-  std::lock_guard<std::mutex> guard(lock_);
+  CAutoLock guard(&lock_);
   if (closing_) return;
   handOver_(track);
 }

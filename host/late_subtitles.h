@@ -8,10 +8,10 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "common/critical_section.h"
 #include "player/pending_subtitles.h"
 
 namespace kavo::host {
@@ -43,7 +43,7 @@ class LateSubtitles {
   PendingSubtitles pending_;
   const HandOver handOver_;
   const Event stop_;      // set when the access closes
-  std::mutex lock_;       // held around every host call
+  CCritSec lock_;         // held around every host call
   bool closing_ = false;  // under lock_
   std::thread thread_;
 };

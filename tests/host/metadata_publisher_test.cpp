@@ -36,12 +36,12 @@ FakeProperty Text(const wchar_t* name, const wchar_t* value, DWORD hint = 1) {
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // An input item as far as the plug-in reads it: p_meta where the ABI keeps it, and a decoy where
-// the other ABIs do.
+// the other ABIs and architectures do (x86: 60 and 64, x86-64: 104 and 112).
 struct FakeItem {
   alignas(8) unsigned char bytes[256] = {};
 
   void LayOut(const host::HostAbi& abi, void* meta) {
-    for (std::ptrdiff_t offset : {104, 112}) Put(offset, kNotTheMeta);
+    for (std::ptrdiff_t offset : {60, 64, 104, 112}) Put(offset, kNotTheMeta);
     Put(abi.itemMeta, meta);
   }
   void Put(std::ptrdiff_t offset, void* pointer) {
@@ -72,7 +72,8 @@ class MetadataPublisher : public ::testing::Test {
 
   std::string GetItem() const { return "input_GetItem " + CoreRecorder::Pointer(kInput); }
   std::string SetMeta(int type, const std::string& value) const {
-    return "input_item_SetMeta " + CoreRecorder::Pointer(item_.bytes) + " " + std::to_string(type) + " " + Quoted(value);
+    return "input_item_SetMeta " + CoreRecorder::Pointer(item_.bytes) + " " + std::to_string(type) +
+           " " + Quoted(value);
   }
   static std::string Extra(const std::string& key, const std::string& value) {
     return "vlc_meta_AddExtra " + CoreRecorder::Pointer(kMeta) + " " + Quoted(key) + " " +
@@ -85,9 +86,11 @@ class MetadataPublisher : public ::testing::Test {
 };
 
 TEST_F(MetadataPublisher, UsualRecordInKeyOrderUnderEveryAbi) {
-  filter_.properties = {Text(L"title", L"Caf\u00e9"), Text(L"description", L"d\u00fcn\nzwei"),
+  filter_.properties = {Text(L"title", L"Caf\u00e9"),
+                        Text(L"description", L"d\u00fcn\nzwei"),
                         Text(L"thumbnail_urls", L"http://a/1.jpg http://a/2.jpg"),
-                        Text(L"date", L"-1600000000", 0), Text(L"Title", L"not the title"),
+                        Text(L"date", L"-1600000000", 0),
+                        Text(L"Title", L"not the title"),
                         Text(L"author", L"\u2603")};
   for (const AbiCase& abi : kAbis) {
     SCOPED_TRACE(abi.abi->name);
@@ -95,8 +98,8 @@ TEST_F(MetadataPublisher, UsualRecordInKeyOrderUnderEveryAbi) {
     ASSERT_EQ(calls.size(), 8u);
     // The date's text depends on the user's locale; its place and key do not.
     const std::string dateCall = calls[3];
-    EXPECT_THAT(dateCall, StartsWith("vlc_meta_AddExtra " + CoreRecorder::Pointer(kMeta) +
-                                     " \"date\" \""));
+    EXPECT_THAT(dateCall,
+                StartsWith("vlc_meta_AddExtra " + CoreRecorder::Pointer(kMeta) + " \"date\" \""));
     EXPECT_THAT(calls, ElementsAre(GetItem(), Extra("Title", "not the title"),
                                    Extra("author", "\xE2\x98\x83"), dateCall,
                                    SetMeta(6, "d\xC3\xBCn\nzwei"),

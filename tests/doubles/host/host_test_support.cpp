@@ -98,6 +98,10 @@ bool ApartmentBalanced() {
 }
 
 void HostInput::LayOut(const HostLayout& layout) {
+  // A decoy wherever another ABI or architecture keeps p_meta (x86: 60, 64; x86-64: 104, 112),
+  // so that extras written through a wrong offset show.
+  void* decoy = input;
+  for (std::ptrdiff_t offset : {60, 64, 104, 112}) std::memcpy(item + offset, &decoy, sizeof decoy);
   void* metaRecord = meta;
   std::memcpy(item + layout.itemMeta, &metaRecord, sizeof metaRecord);
 }
