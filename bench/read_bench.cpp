@@ -2,8 +2,8 @@
 // run: a generated container of 1 GiB read through the access's read callback and through
 // SyncRead directly, block by block in turns, with host reads of 32 KiB and 1 MiB. The last line
 // reads "read ratio: <lowest ratio measured>" (access over direct; 1.0 means no cost).
-#include <dshow.h>
 #include <windows.h>
+#include <dshow.h>
 #include <wrl/client.h>
 
 #include <algorithm>

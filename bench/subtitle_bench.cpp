@@ -124,7 +124,8 @@ Delivery DeliverDirectly(const std::string& id, bool wait) {
   ComPtr<IMediaControl> control;
   ComPtr<IMediaEvent> events;
   if (!graph || FAILED(graph.As(&filter)) || FAILED(graph.As(&control)) ||
-      FAILED(graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()))))
+      FAILED(
+          graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()))))
     return delivery;
   filter->SetSyncSource(nullptr);
   const auto start = Clock::now();
@@ -135,7 +136,8 @@ Delivery DeliverDirectly(const std::string& id, bool wait) {
 
   ComPtr<IEnumFilters> filters;
   graph->EnumFilters(filters.GetAddressOf());
-  for (ComPtr<IBaseFilter> each; filters->Next(1, each.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
+  for (ComPtr<IBaseFilter> each;
+       filters->Next(1, each.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
     ComPtr<kavo::ISubtitleRenderer> renderer;
     if (FAILED(each->QueryInterface(kavo::IID_ISubtitleRenderer,
                                     reinterpret_cast<void**>(renderer.GetAddressOf()))))
@@ -191,8 +193,9 @@ int main() {
     return 1;
   }
 
-  std::printf("main open of a 3.0 release host with a parent input, %d runs each after one to warm up\n",
-              kRuns);
+  std::printf(
+      "main open of a 3.0 release host with a parent input, %d runs each after one to warm up\n",
+      kRuns);
   std::vector<double> medians;
   for (int tracks : kTrackCounts) {
     const std::wstring wide = WatchAddress(VideoId(tracks));
@@ -263,9 +266,10 @@ int main() {
     std::puts("cannot write the SRT file");
     return 1;
   }
-  std::printf("srt: %d cues, %zu bytes: BuildSrtText %.2f ms, to UTF-8 %.2f ms, "
-              "WriteWholeFile %.2f ms (best of %d)\n",
-              kCueCount, bytes.size(), buildMs, convertMs, writeMs, kRuns);
+  std::printf(
+      "srt: %d cues, %zu bytes: BuildSrtText %.2f ms, to UTF-8 %.2f ms, "
+      "WriteWholeFile %.2f ms (best of %d)\n",
+      kCueCount, bytes.size(), buildMs, convertMs, writeMs, kRuns);
 
   std::printf("open ms: %.0f %.0f %.0f\n", medians[0], medians[1], medians[2]);
   return 0;

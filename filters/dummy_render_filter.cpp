@@ -6,8 +6,7 @@
 
 namespace kavo {
 
-DsDummyRenderFilter::DsRenderInputPin::DsRenderInputPin(DsDummyRenderFilter* owner,
-                                                        CCritSec* lock)
+DsDummyRenderFilter::DsRenderInputPin::DsRenderInputPin(DsDummyRenderFilter* owner, CCritSec* lock)
     : CBaseInputPin(owner, lock, L"Input"), owner_(owner) {}
 
 DsDummyRenderFilter::DsRenderInputPin::~DsRenderInputPin() = default;

@@ -101,7 +101,8 @@ std::wstring MakeUniqueTempPath(const std::wstring& suffix, const std::wstring& 
   // The counter counts on as an unsigned number so that it wraps instead of overflowing.
   std::uint32_t counter = tickCount;
   for (;;) {
-    std::wstring candidate = folder + prefix + DecimalWideString(static_cast<std::int32_t>(counter));
+    std::wstring candidate =
+        folder + prefix + DecimalWideString(static_cast<std::int32_t>(counter));
     if (!suffix.empty()) candidate += L"." + suffix;
     if (!PathExists(candidate)) return candidate;
     ++counter;

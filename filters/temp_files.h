@@ -1,6 +1,6 @@
 // Temporary files in the user's temporary folder, and their owners. An AvTempPath removes its path
-// when the last boost::shared_ptr to it goes, on whichever thread drops it. Files handed to the host
-// are kept in a process-wide list until the library is unloaded.
+// when the last boost::shared_ptr to it goes, on whichever thread drops it. Files handed to the
+// host are kept in a process-wide list until the library is unloaded.
 #pragma once
 
 #include <windows.h>
@@ -47,8 +47,8 @@ class AvTempPath {
   AvTempPath(const AvTempPath&) = delete;
   AvTempPath& operator=(const AvTempPath&) = delete;
   // With a handle: closes it and nothing more. Otherwise removes the path when it is still of the
-  // expected kind (a file, or an empty folder when isDirectory); a failed removal hides the path and
-  // schedules it for deletion at restart when deleteAtReboot is set. Reports nothing.
+  // expected kind (a file, or an empty folder when isDirectory); a failed removal hides the path
+  // and schedules it for deletion at restart when deleteAtReboot is set. Reports nothing.
   ~AvTempPath();
 
   // Does now what destruction would do; destruction then does nothing more. For an owner that must

@@ -22,10 +22,11 @@ struct AccessState {
   Microsoft::WRL::ComPtr<IAsyncReader> reader;
   std::int64_t size = 0;       // total length as the reader last reported it (UpdateSize)
   bool sizeEstimated = false;  // the reader gave only an estimate: asked again when reached
-  std::int64_t position = 0;  // next read position (ABIs that keep it on the host object don't use it)
-  const char* streamName = "main";  // "main" or "audio", for the log
-  bool readFailureLogged = false;   // a broken stream says so once, not at every read
-  HostLog log;  // declared before the waiter, which writes to it
+  std::int64_t position =
+      0;  // next read position (ABIs that keep it on the host object don't use it)
+  const char* streamName = "main";               // "main" or "audio", for the log
+  bool readFailureLogged = false;                // a broken stream says so once, not at every read
+  HostLog log;                                   // declared before the waiter, which writes to it
   std::unique_ptr<LateSubtitles> lateSubtitles;  // tracks that missed a main open's wait
 };
 

@@ -92,8 +92,7 @@ namespace {
 void HandOverTrack(const HostAbi& abi, void* input, const SubtitleTrack& track, bool late,
                    HostLog& log) {
   const auto named = [&] {
-    return "subtitle track " + std::to_string(track.number) + " \"" + WideToUtf8(track.name) +
-           "\"";
+    return "subtitle track " + std::to_string(track.number) + " \"" + WideToUtf8(track.name) + "\"";
   };
   if (track.state == S_OK) {
     AddSubtitleFile(abi, input, track.path);
@@ -126,9 +125,9 @@ std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void*
   if (startMs) log.Debug([&] { return "start time applied: " + std::to_string(startMs) + " ms"; });
 
   if (player->HasSecondStream()) {
-    const std::string scheme =
-        abi.slaveSchemeFromAccess ? SlaveScheme22(object.Get<const char*>(abi.accessScheme))
-                                  : "yshttps";
+    const std::string scheme = abi.slaveSchemeFromAccess
+                                   ? SlaveScheme22(object.Get<const char*>(abi.accessScheme))
+                                   : "yshttps";
     const std::string address = SlaveAddress(scheme, normalizedAddress);
     AddAudioSlave(abi, input, address);
     log.Debug([&] { return "audio slave offered: " + address; });

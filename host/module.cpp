@@ -64,7 +64,8 @@ int vlc_entry__3_0_0d(SetterFunction set, void* opaque) {
                         reinterpret_cast<void*>(&VlcClose));
 }
 
-// Every 3.0 release looks this entry up; its stream_t is the development ABI's, its queries are not.
+// Every 3.0 release looks this entry up; its stream_t is the development ABI's, its queries are
+// not.
 int vlc_entry__3_0_0f(SetterFunction set, void* opaque) {
   return DescribeModule(kAbi30Release, set, opaque, reinterpret_cast<void*>(&VlcOpenRelease),
                         reinterpret_cast<void*>(&VlcCloseRelease));

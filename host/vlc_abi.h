@@ -68,9 +68,9 @@ constexpr std::ptrdiff_t kAbsent = -1;
 
 // How the host wants an audio slave and a subtitle file handed over.
 enum class SlaveCallShape {
-  AddressOnly,         // (address)                                   2.2
-  TypeAddressForced,   // (type, address, forced)                     3.0 development
-  AddSlaveFiveArgs,    // (type, uri, forced, notify, check extension) 3.0 release
+  AddressOnly,        // (address)                                   2.2
+  TypeAddressForced,  // (type, address, forced)                     3.0 development
+  AddSlaveFiveArgs,   // (type, uri, forced, notify, check extension) 3.0 release
 };
 enum class SubtitleCallShape {
   PathCheckExtension,  // (path, check extension = 1)                 2.2, 3.0 development

@@ -88,10 +88,9 @@ std::int64_t ParseSigned64(const std::wstring& text) {
     negative = text[i] == L'-';
     ++i;
   }
-  const std::uint64_t limit = negative
-                                  ? std::uint64_t{1} << 63
-                                  : static_cast<std::uint64_t>(
-                                        std::numeric_limits<std::int64_t>::max());
+  const std::uint64_t limit =
+      negative ? std::uint64_t{1} << 63
+               : static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
   std::uint64_t magnitude = 0;
   for (; i < text.size() && IsDigit(text[i]); ++i) {
     const unsigned digit = static_cast<unsigned>(text[i] - L'0');

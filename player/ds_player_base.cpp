@@ -19,9 +19,9 @@ HRESULT DsPlayerBase::Open(const std::wstring& address) {
   if (SUCCEEDED(result)) result = PrepareBuild(copy);
   if (SUCCEEDED(result)) result = AddSource(copy);
   using Step = HRESULT (DsPlayerBase::*)();
-  for (Step step : {&DsPlayerBase::BuildStep3, &DsPlayerBase::BuildStep4,
-                    &DsPlayerBase::BuildStep5, &DsPlayerBase::PrepareRender,
-                    &DsPlayerBase::RenderStreams, &DsPlayerBase::FinishBuild}) {
+  for (Step step :
+       {&DsPlayerBase::BuildStep3, &DsPlayerBase::BuildStep4, &DsPlayerBase::BuildStep5,
+        &DsPlayerBase::PrepareRender, &DsPlayerBase::RenderStreams, &DsPlayerBase::FinishBuild}) {
     if (FAILED(result)) break;
     result = (this->*step)();
   }

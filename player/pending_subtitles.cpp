@@ -11,7 +11,6 @@ namespace kavo {
 
 using Microsoft::WRL::ComPtr;
 
-
 PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
                                    const std::vector<AttachedSubtitles>& renderers)
     : events_(std::move(events)) {
@@ -29,8 +28,7 @@ SubtitleTrack PendingSubtitles::Seen(const Track& track) {
   const HRESULT found = track.renderer->GetFilePath(path.Receive());
   if (SUCCEEDED(found)) return SubtitleTrack{track.number, track.name, path.FullText(), S_OK};
   const HRESULT written = track.renderer->GetWriteResult();
-  return SubtitleTrack{track.number, track.name, std::wstring(),
-                       written == S_OK ? found : written};
+  return SubtitleTrack{track.number, track.name, std::wstring(), written == S_OK ? found : written};
 }
 
 HANDLE PendingSubtitles::EndSignal() const {

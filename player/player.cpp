@@ -68,9 +68,8 @@ void Player::Close() {
 ComPtr<IBaseFilter> Player::GetSourceFilter() const { return source_; }
 
 HRESULT Player::AddSource(const std::wstring& address) {
-  HRESULT result =
-      CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
-                       reinterpret_cast<void**>(source_.ReleaseAndGetAddressOf()));
+  HRESULT result = CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(source_.ReleaseAndGetAddressOf()));
   if (FAILED(result)) return result;
   ComPtr<IFileSourceFilter> file;
   if (FAILED(Query(source_.Get(), IID_IFileSourceFilter, file))) return E_NOINTERFACE;

@@ -23,8 +23,8 @@ struct SubtitleTrack {
   std::string language;  // bytes in the ANSI code page, at most 4
   DWORD offset = 0;
   DWORD formatSize = 520;
-  bool extraType = false;  // offers its media type twice
-  bool neverEnds = false;  // stays open after its cues until the graph stops
+  bool extraType = false;     // offers its media type twice
+  bool neverEnds = false;     // stays open after its cues until the graph stops
   std::uint32_t delayMs = 0;  // nothing is delivered before this long after leaving stopped
   std::vector<Cue> cues;
 };
@@ -45,8 +45,8 @@ struct BagProperty {
 struct ReaderFaults {
   bool noReader = false;
   bool lengthFails = false;
-  std::optional<std::uint64_t> failAt;   // a SyncRead covering this byte fails
-  std::optional<std::uint64_t> shortAt;  // reads behave as if the file ended here
+  std::optional<std::uint64_t> failAt;           // a SyncRead covering this byte fails
+  std::optional<std::uint64_t> shortAt;          // reads behave as if the file ended here
   std::optional<std::uint64_t> estimatedLength;  // Length's estimate until a read reaches it
 };
 

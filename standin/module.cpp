@@ -68,8 +68,8 @@ HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 
 HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
   HKEY classKey = nullptr;
-  LONG result =
-      RegCreateKeyExW(root, ClassKeyUnderClasses().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &classKey, nullptr);
+  LONG result = RegCreateKeyExW(root, ClassKeyUnderClasses().c_str(), 0, nullptr, 0, KEY_WRITE,
+                                nullptr, &classKey, nullptr);
   if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
   HRESULT written = SetString(classKey, nullptr, L"Kavo stand-in source filter");
   HKEY serverKey = nullptr;
@@ -89,8 +89,8 @@ HRESULT WriteRegistration(HKEY root, const std::wstring& path) {
 bool VisibleToCom(const std::wstring& path) {
   wchar_t registered[MAX_PATH * 4] = {};
   DWORD size = sizeof registered;
-  if (RegGetValueW(HKEY_CLASSES_ROOT, (SourceFilterClassKey() + L"\\InprocServer32").c_str(), nullptr, RRF_RT_REG_SZ, nullptr, registered,
-                   &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_CLASSES_ROOT, (SourceFilterClassKey() + L"\\InprocServer32").c_str(),
+                   nullptr, RRF_RT_REG_SZ, nullptr, registered, &size) != ERROR_SUCCESS) {
     return false;
   }
   return lstrcmpiW(registered, path.c_str()) == 0;

@@ -20,8 +20,12 @@ TEST(Utf8ToWide, EmptyInEmptyOut) {
 }
 
 TEST(Utf8ToWide, StopsBeforeTheFirstUndecodableSequence) {
-  EXPECT_EQ(Utf8ToWide("ab\xFF" "cd"), L"ab");
-  EXPECT_EQ(Utf8ToWide("\xFF" "abc"), L"");
+  EXPECT_EQ(Utf8ToWide("ab\xFF"
+                       "cd"),
+            L"ab");
+  EXPECT_EQ(Utf8ToWide("\xFF"
+                       "abc"),
+            L"");
   // A truncated multi-byte sequence at the end.
   EXPECT_EQ(Utf8ToWide("ab\xC3"), L"ab");
   // Overlong encoding of '/'.
@@ -29,7 +33,9 @@ TEST(Utf8ToWide, StopsBeforeTheFirstUndecodableSequence) {
 }
 
 TEST(Utf8ToWide, ItsOwnReplacementCharacterCutsTheText) {
-  EXPECT_EQ(Utf8ToWide("before\xEF\xBF\xBD" "after"), L"before");
+  EXPECT_EQ(Utf8ToWide("before\xEF\xBF\xBD"
+                       "after"),
+            L"before");
 }
 
 TEST(Utf8ToWide, EmbeddedNulIsKept) {

@@ -23,8 +23,7 @@ TEST(SrtWriter, TimestampFields) {
 
 TEST(SrtWriter, CuesInTheOrderGivenNumberedFromOne) {
   // Overlapping, out of order and with equal starts: written exactly as given.
-  const std::vector<SrtCue> cues = {
-      {2000, 1000, L"b"}, {1000, 5000, L"a"}, {1000, 100, L"c"}};
+  const std::vector<SrtCue> cues = {{2000, 1000, L"b"}, {1000, 5000, L"a"}, {1000, 100, L"c"}};
   EXPECT_EQ(BuildSrtText(cues),
             L"1\n00:00:02,000 --> 00:00:03,000\nb\n\n"
             L"2\n00:00:01,000 --> 00:00:06,000\na\n\n"

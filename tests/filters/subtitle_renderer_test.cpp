@@ -123,9 +123,9 @@ TEST_F(SubtitleRenderer, AnswersItsOwnInterfaceBesideTheRenderers) {
   HRESULT result = S_OK;
   ComPtr<IBaseFilter> filter(new CSubtitleRenderer(&result, L"en"));
   EXPECT_EQ(RefCount(filter.Get()), 1u);
-  const IID expected[] = {IID_IUnknown,        IID_IPersist,     IID_IMediaFilter, IID_IBaseFilter,
-                          IID_IAMovieSetup,    IID_IMediaSeeking, IID_IMediaPosition,
-                          IID_ISubtitleRenderer};
+  const IID expected[] = {IID_IUnknown,       IID_IPersist,         IID_IMediaFilter,
+                          IID_IBaseFilter,    IID_IAMovieSetup,     IID_IMediaSeeking,
+                          IID_IMediaPosition, IID_ISubtitleRenderer};
   for (const IID& iid : expected) {
     ComPtr<IUnknown> itf;
     EXPECT_EQ(filter->QueryInterface(iid, &itf), S_OK);

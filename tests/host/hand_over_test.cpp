@@ -57,9 +57,9 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                            nullptr) &&
-                  written == bytes.size();
+  const bool ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
   CloseHandle(file);
   return ok;
 }
@@ -147,7 +147,8 @@ struct OfferedSubtitle {
   std::wstring path;  // the file it names; empty when the text does not decode
 };
 
-std::vector<OfferedSubtitle> OfferedSubtitles(HostKind kind, const std::vector<std::string>& calls) {
+std::vector<OfferedSubtitle> OfferedSubtitles(HostKind kind,
+                                              const std::vector<std::string>& calls) {
   std::vector<OfferedSubtitle> offered;
   for (const auto& line : calls) {
     if (line.rfind("input_Control ", 0) != 0 || IsSlaveLine(line)) continue;
@@ -156,8 +157,8 @@ std::vector<OfferedSubtitle> OfferedSubtitles(HostKind kind, const std::vector<s
     OfferedSubtitle subtitle{line, {}, {}};
     if (first != std::string::npos && last > first) {
       subtitle.text = line.substr(first + 1, last - first - 1);
-      subtitle.path = kind == HostKind::V30Release ? PathOfFileUri(subtitle.text)
-                                                   : Wide(subtitle.text);
+      subtitle.path =
+          kind == HostKind::V30Release ? PathOfFileUri(subtitle.text) : Wide(subtitle.text);
     }
     offered.push_back(subtitle);
   }
@@ -187,7 +188,9 @@ std::string LongDateAndTime(const SYSTEMTIME& time) {
 // --- The catalog every test draws on ---
 
 const long long kTimestamp = 1600000000;  // 2020 in every time zone
-const char kTitle[] = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x98\x83 \xF0\x9F\x8E\xAC title";
+const char kTitle[] =
+    "Gr\xC3\xBC\xC3\x9F"
+    "e \xE2\x98\x83 \xF0\x9F\x8E\xAC title";
 const char kDescription[] = "Line one\nline two \xE2\x80\x94 caf\xC3\xA9";
 const char kThumbnails[] = "https://img.example/a.jpg https://img.example/b.jpg";
 
@@ -204,9 +207,14 @@ const char kEnglishSrt[] =
     "3\n00:00:05,000 --> 00:00:06,000\nthird\n\n";
 
 CatalogTrack GermanTrack() {
-  return CatalogTrack("Deutsch", "de").Cue(3723004, 3723504, "Stra\xC3\x9F" "e");
+  return CatalogTrack("Deutsch", "de")
+      .Cue(3723004, 3723504,
+           "Stra\xC3\x9F"
+           "e");
 }
-const char kGermanSrt[] = "1\n01:02:03,004 --> 01:02:03,504\nStra\xC3\x9F" "e\n\n";
+const char kGermanSrt[] =
+    "1\n01:02:03,004 --> 01:02:03,504\nStra\xC3\x9F"
+    "e\n\n";
 
 CatalogTrack EndlessTrack() { return CatalogTrack("Endless", "xx").Cue(0, 500, "on").NeverEnds(); }
 
@@ -443,9 +451,10 @@ TEST_P(HandOver, SubtitleFilesInAFolderWithBlanksAndAccents) {
 }
 
 TEST_P(HandOver, SlaveSchemeFollowsTheAccessNameOnlyUnder22) {
-  // An audio stream and a subtitle track that ends: the wait ends with the track, not a second later.
-  ASSERT_TRUE(catalog_.Add(CatalogVideo("sch").Audio(PatternBytes(100)).Track(
-      CatalogTrack("", "en").Cue(0, 10, "x"))));
+  // An audio stream and a subtitle track that ends: the wait ends with the track, not a second
+  // later.
+  ASSERT_TRUE(catalog_.Add(
+      CatalogVideo("sch").Audio(PatternBytes(100)).Track(CatalogTrack("", "en").Cue(0, 10, "x"))));
   const std::string address = "://" + Narrow(CanonicalAddress("sch")) + "&vlc_slave=1";
   const struct {
     const char* access;
@@ -579,7 +588,8 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
   const auto calls = recorder_.Calls();
   auto slave = host_->NewAccess(OfferedSlaveLocation(calls), hostInput.input);
   ASSERT_EQ(slave->Open(), 0);
-  const auto paths = ExpectSubtitleFiles(calls, TempFolder(), {L"English (CC).srt", L"Deutsch.srt"});
+  const auto paths =
+      ExpectSubtitleFiles(calls, TempFolder(), {L"English (CC).srt", L"Deutsch.srt"});
   main->Close();
   slave->Close();
   EXPECT_EQ(StandIn::LiveObjects(), 0) << "the player outlived its accesses";
@@ -591,12 +601,13 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
   // The child closes with a track still pending, after a late one has been handed over: the late
   // file is kept like the others.
   ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(LateTrack(1200)).Track(EndlessTrack())));
-  const std::wstring report = TempFolder() + L"hand_over_report_" +
-                              std::to_wstring(GetCurrentProcessId()) + L".txt";
-  const ChildRun run = RunChild(OwnProgram(), std::wstring(kChildSwitch) + L" " +
-                                    std::to_wstring(static_cast<int>(kind())) + L" close \"" +
-                                    report + L"\"",
-                                60000);
+  const std::wstring report =
+      TempFolder() + L"hand_over_report_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const ChildRun run =
+      RunChild(OwnProgram(),
+               std::wstring(kChildSwitch) + L" " + std::to_wstring(static_cast<int>(kind())) +
+                   L" close \"" + report + L"\"",
+               60000);
   ASSERT_TRUE(run.ended) << run;
   EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone)) << run;
   const auto childPaths = ReportLines(report);
@@ -612,12 +623,13 @@ TEST_P(HandOver, HandedOutFilesOutliveThePlayerButNotTheLibrary) {
 // cleanly, with a graph running and a source thread still streaming, and the files go with it.
 TEST_P(HandOver, ProcessExitWithTheGraphRunningEndsCleanlyAndRemovesFiles) {
   ASSERT_TRUE(catalog_.Add(FullVideo(kChildVideo).Track(EndlessTrack())));
-  const std::wstring report = TempFolder() + L"hand_over_report_" +
-                              std::to_wstring(GetCurrentProcessId()) + L".txt";
-  const ChildRun run = RunChild(OwnProgram(), std::wstring(kChildSwitch) + L" " +
-                                    std::to_wstring(static_cast<int>(kind())) + L" keep \"" +
-                                    report + L"\"",
-                                60000);
+  const std::wstring report =
+      TempFolder() + L"hand_over_report_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const ChildRun run =
+      RunChild(OwnProgram(),
+               std::wstring(kChildSwitch) + L" " + std::to_wstring(static_cast<int>(kind())) +
+                   L" keep \"" + report + L"\"",
+               60000);
   ASSERT_TRUE(run.ended) << run;
   EXPECT_EQ(run.exitCode, static_cast<DWORD>(kChildDone)) << run;
   // Start-up, the one-second wait for the endless track and the exit itself.

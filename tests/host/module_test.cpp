@@ -122,9 +122,9 @@ TEST(EntryPoints, EachAbiRegistersItsOwnCallbacks) {
   HMODULE module = LoadLibraryW(L"libkavo_plugin.dll");
   ASSERT_NE(module, nullptr);
   std::vector<void*> opens, closes;
-  for (auto [symbol, named] : {EntryCase{"vlc_entry__2_2_0b", false},
-                               EntryCase{"vlc_entry__3_0_0d", true},
-                               EntryCase{"vlc_entry__3_0_0f", true}}) {
+  for (auto [symbol, named] :
+       {EntryCase{"vlc_entry__2_2_0b", false}, EntryCase{"vlc_entry__3_0_0d", true},
+        EntryCase{"vlc_entry__3_0_0f", true}}) {
     DescriptorRecorder recorder(named);
     auto entry = reinterpret_cast<Entry>(GetProcAddress(module, symbol));
     ASSERT_EQ(entry(&DescriptorRecorder::Setter, &recorder), 0);

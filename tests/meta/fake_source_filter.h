@@ -38,7 +38,7 @@ struct FakeProperty {
   std::wstring name;
   DWORD hint = 1;
   std::wstring value;
-  HRESULT result = S_OK;  // the per-property result Read reports
+  HRESULT result = S_OK;   // the per-property result Read reports
   VARTYPE type = VT_BSTR;  // VT_BSTR delivers value; VT_UNKNOWN delivers `object`
   bool nullName = false;
   bool nullValue = false;
@@ -170,9 +170,7 @@ class FakeSourceFilter final : public IBaseFilter,
   // IDispatch, IAMMediaContent
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                       UINT*) override {
     return E_NOTIMPL;

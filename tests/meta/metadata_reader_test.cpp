@@ -90,10 +90,9 @@ TEST_F(MetadataReader, UsualBagGivesItsEntriesInKeyOrder) {
                         Number(L"date", L"1600000000"), Text(L"description", L"line\nline")};
   const SYSTEMTIME local = LocalTime(kInstant);
 
-  EXPECT_THAT(Read(),
-              ElementsAre(Pair("date", LongDate(local) + " " + DefaultTime(local)),
-                          Pair("description", "line\nline"), Pair("thumbnail_urls", "a b"),
-                          Pair("title", "Caf\xC3\xA9 \xE2\x98\x83"), Pair("year", "2020")));
+  EXPECT_THAT(Read(), ElementsAre(Pair("date", LongDate(local) + " " + DefaultTime(local)),
+                                  Pair("description", "line\nline"), Pair("thumbnail_urls", "a b"),
+                                  Pair("title", "Caf\xC3\xA9 \xE2\x98\x83"), Pair("year", "2020")));
   EXPECT_EQ(filter_.mediaContentQueries, 0);
 }
 

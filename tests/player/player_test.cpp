@@ -39,8 +39,8 @@ std::string ReadAll(IAsyncReader* reader) {
   LONGLONG available = 0;
   reader->Length(&total, &available);
   std::string bytes(static_cast<size_t>(total), '\0');
-  if (total && FAILED(reader->SyncRead(0, static_cast<LONG>(total),
-                                       reinterpret_cast<BYTE*>(&bytes[0]))))
+  if (total &&
+      FAILED(reader->SyncRead(0, static_cast<LONG>(total), reinterpret_cast<BYTE*>(&bytes[0]))))
     return {};
   return bytes;
 }

@@ -62,7 +62,8 @@ std::vector<AttachedRenderer> SubtitleRenderers(const Player& player) {
   const ComPtr<IFilterGraph> graph = GraphOf(player.GetSourceFilter().Get());
   ComPtr<IEnumFilters> filters;
   if (!graph || FAILED(graph->EnumFilters(filters.GetAddressOf()))) return found;
-  for (ComPtr<IBaseFilter> filter; filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
+  for (ComPtr<IBaseFilter> filter;
+       filters->Next(1, filter.ReleaseAndGetAddressOf(), nullptr) == S_OK;) {
     FILTER_INFO info{};
     filter->QueryFilterInfo(&info);
     if (info.pGraph) info.pGraph->Release();
@@ -92,7 +93,8 @@ bool IsSubtitleFile(const std::wstring& path, const std::wstring& suffix) {
   if (path.size() <= prefix.size() + tail.size() || path.compare(0, prefix.size(), prefix) != 0 ||
       path.compare(path.size() - tail.size(), tail.size(), tail) != 0)
     return false;
-  const std::wstring counter = path.substr(prefix.size(), path.size() - prefix.size() - tail.size());
+  const std::wstring counter =
+      path.substr(prefix.size(), path.size() - prefix.size() - tail.size());
   return counter.find_first_not_of(L"-0123456789") == std::wstring::npos && !counter.empty();
 }
 
@@ -126,8 +128,9 @@ CatalogTrack TwiceOffered(const std::string& name) {
 
 TEST_F(SubtitleAttachment, AFailedAttemptFollowedByASuccessfulOneStillOpens) {
   HRESULT result = E_FAIL;
-  PlayerHandle player = Opened(
-      CatalogVideo("v").Track(TwiceOffered("A")).Track(CatalogTrack("B").Cue(0, 100, "B")), &result);
+  PlayerHandle player =
+      Opened(CatalogVideo("v").Track(TwiceOffered("A")).Track(CatalogTrack("B").Cue(0, 100, "B")),
+             &result);
   EXPECT_EQ(result, S_OK);
   {
     const auto renderers = SubtitleRenderers(*player);
@@ -143,8 +146,9 @@ TEST_F(SubtitleAttachment, AFailedAttemptFollowedByASuccessfulOneStillOpens) {
 
 TEST_F(SubtitleAttachment, ASuccessfulAttemptFollowedByAFailedOneFailsOpen) {
   HRESULT result = S_OK;
-  PlayerHandle player = Opened(
-      CatalogVideo("v").Track(CatalogTrack("A").Cue(0, 100, "A")).Track(TwiceOffered("B")), &result);
+  PlayerHandle player =
+      Opened(CatalogVideo("v").Track(CatalogTrack("A").Cue(0, 100, "A")).Track(TwiceOffered("B")),
+             &result);
   // The connection refused by the taken pin is the result, unchanged.
   EXPECT_EQ(result, VFW_E_ALREADY_CONNECTED);
   const auto renderers = SubtitleRenderers(*player);

@@ -20,7 +20,6 @@
 namespace kavo::test {
 namespace {
 
-
 const wchar_t kChildSwitch[] = L"--exit-with-open-accesses";
 constexpr ULONGLONG kExitBudgetMs = 5000;
 

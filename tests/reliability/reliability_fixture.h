@@ -4,8 +4,8 @@
 // COM apartment balanced, no stand-in object left).
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>

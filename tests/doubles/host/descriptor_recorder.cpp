@@ -36,13 +36,17 @@ int DescriptorRecorder::Setter(void* opaque, void* target, int property, ...) {
     case 259:  // VLC_MODULE_SCORE
       line += " " + std::to_string(va_arg(args, int));
       break;
-    case 258: case 263: case 264: case 265: {  // capability and names
+    case 258:
+    case 263:
+    case 264:
+    case 265: {  // capability and names
       const char* text = va_arg(args, const char*);
       self->pointers.push_back(text);
       line += " \"" + std::string(text) + "\"";
       break;
     }
-    case 260: case 261: {  // callbacks
+    case 260:
+    case 261: {  // callbacks
       std::string name;
       if (self->namedCallbacks_) {
         const char* text = va_arg(args, const char*);

@@ -12,18 +12,18 @@ constexpr size_t kObjectSize = 256;
 
 // From the hosts' own headers: access_t of 2.2, stream_t of 3.0 (the same in development builds
 // and releases), as the host's compiler lays them out for x86-64 and for x86.
-constexpr HostLayout kLayout22Win64{"vlc_entry__2_2_0b", false, 48, 56, 80, 88, -1, 96, 104,
-                                    112, 120, 128, 136, 112};
-constexpr HostLayout kLayout30DevWin64{"vlc_entry__3_0_0d", true, -1, 64, 96, 104, 112, 120, 128,
-                                       -1, -1, 136, 144, 104};
-constexpr HostLayout kLayout30ReleaseWin64{"vlc_entry__3_0_0f", true, -1, 64, 96, 104, 112, 120,
-                                           128, -1, -1, 136, 144, 104};
-constexpr HostLayout kLayout22Win32{"vlc_entry__2_2_0b", false, 28, 32, 44, 48, -1, 52, 56,
-                                    64, 72, 80, 84, 64};
-constexpr HostLayout kLayout30DevWin32{"vlc_entry__3_0_0d", true, -1, 36, 52, 56, 60, 64, 68,
-                                       -1, -1, 72, 76, 60};
-constexpr HostLayout kLayout30ReleaseWin32{"vlc_entry__3_0_0f", true, -1, 36, 52, 56, 60, 64, 68,
-                                           -1, -1, 72, 76, 60};
+constexpr HostLayout kLayout22Win64{
+    "vlc_entry__2_2_0b", false, 48, 56, 80, 88, -1, 96, 104, 112, 120, 128, 136, 112};
+constexpr HostLayout kLayout30DevWin64{
+    "vlc_entry__3_0_0d", true, -1, 64, 96, 104, 112, 120, 128, -1, -1, 136, 144, 104};
+constexpr HostLayout kLayout30ReleaseWin64{
+    "vlc_entry__3_0_0f", true, -1, 64, 96, 104, 112, 120, 128, -1, -1, 136, 144, 104};
+constexpr HostLayout kLayout22Win32{
+    "vlc_entry__2_2_0b", false, 28, 32, 44, 48, -1, 52, 56, 64, 72, 80, 84, 64};
+constexpr HostLayout kLayout30DevWin32{
+    "vlc_entry__3_0_0d", true, -1, 36, 52, 56, 60, 64, 68, -1, -1, 72, 76, 60};
+constexpr HostLayout kLayout30ReleaseWin32{
+    "vlc_entry__3_0_0f", true, -1, 36, 52, 56, 60, 64, 68, -1, -1, 72, 76, 60};
 constexpr bool kWin64 = sizeof(void*) == 8;
 constexpr const HostLayout& kLayout22 = kWin64 ? kLayout22Win64 : kLayout22Win32;
 constexpr const HostLayout& kLayout30Dev = kWin64 ? kLayout30DevWin64 : kLayout30DevWin32;
@@ -85,7 +85,8 @@ Access::Access(const HostEmulator& host, std::string location, void* input, cons
       object_(kObjectSize, kPoison) {
   SetMember<const char*>(layout_.location, location_.c_str());
   SetMember<void*>(layout_.input, input);
-  if (layout_.access >= 0) SetMember<const char*>(layout_.access, scheme ? scheme_.c_str() : nullptr);
+  if (layout_.access >= 0)
+    SetMember<const char*>(layout_.access, scheme ? scheme_.c_str() : nullptr);
   pristine_ = object_;
 }
 

@@ -23,9 +23,9 @@ std::wstring TempFolder();
 bool FileExists(const std::wstring& path);
 std::string FileBytes(const std::wstring& path);  // "<missing>" when it cannot be read
 
-// The recorded log lines (CoreRecorder::LogLines) of one host object as "<priority>: <text>". A line
-// of another object or module, or one without its source place, stays whole: it matches nothing a
-// test expects.
+// The recorded log lines (CoreRecorder::LogLines) of one host object as "<priority>: <text>". A
+// line of another object or module, or one without its source place, stays whole: it matches
+// nothing a test expects.
 std::vector<std::string> Messages(const std::vector<std::string>& logLines, const void* object);
 
 // The system's own words for a code, without their line break; written independently of the

@@ -29,8 +29,8 @@ AsyncFileSource::AsyncFileSource(const std::string& bytes, const GUID& majorType
   if (path_.empty()) return;
   status_ = WriteFileBytes(path_, bytes);
   if (FAILED(status_)) return;
-  status_ = CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             &filter_);
+  status_ =
+      CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, &filter_);
   if (FAILED(status_)) return;
   Microsoft::WRL::ComPtr<IFileSourceFilter> fileSource;
   status_ = filter_->QueryInterface(IID_IFileSourceFilter, &fileSource);

@@ -94,8 +94,8 @@ class PushSource::OutputPin final : public IPin, public IMediaSeeking {
     if (FAILED(receivePin->QueryInterface(IID_IMemInputPin, &memInput_))) return S_OK;
     hr = memInput_->GetAllocator(&allocator_);
     if (FAILED(hr)) {
-      hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_IMemAllocator, &allocator_);
+      hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                            &allocator_);
     }
     if (SUCCEEDED(hr)) {
       ALLOCATOR_PROPERTIES wanted = {1, 65536, 1, 0};

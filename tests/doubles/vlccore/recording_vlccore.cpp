@@ -138,8 +138,7 @@ __declspec(dllexport) void vlc_meta_AddExtra(void* meta, const char* key, const 
   Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value));
 }
 
-__declspec(dllexport) int var_SetChecked(void* object, const char* name, int type,
-                                         VlcValue value) {
+__declspec(dllexport) int var_SetChecked(void* object, const char* name, int type, VlcValue value) {
   char number[64];
   std::snprintf(number, sizeof number, "%.9g", static_cast<double>(value.f_float));
   Record("var_SetChecked " + Pointer(object) + " " + Quoted(name) + " " + Number(type) + " " +
