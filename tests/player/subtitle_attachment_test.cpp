@@ -12,10 +12,6 @@
 #include "standin_client.h"
 #include "task_memory_spy.h"
 
-// Exported by the platform's automation library (the string cache's switch, as the OANOCACHE
-// variable is at start-up), but declared by no header here.
-extern "C" void WINAPI SetOaNoCache();
-
 namespace kavo {
 namespace {
 
@@ -191,7 +187,13 @@ TEST_F(SubtitleAttachment, FileNamesComeFromTheTrackNameOrElseItsLanguage) {
 TEST_F(SubtitleAttachment, EveryPathStringGoesBack) {
   test::TaskMemorySpy* const spy = test::TaskMemorySpy::Registered();
   ASSERT_NE(spy, nullptr);
-  SetOaNoCache();
+  // The string cache's switch (as OANOCACHE is at start-up): exported by the automation library
+  // but declared by no header, and missing from mingw's 32-bit import library, so looked up.
+  using SetOaNoCacheFunction = void(WINAPI*)();
+  const auto setOaNoCache = reinterpret_cast<SetOaNoCacheFunction>(
+      GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache"));
+  ASSERT_NE(setOaNoCache, nullptr);
+  setOaNoCache();
   HRESULT result = E_FAIL;
   PlayerHandle player = Opened(CatalogVideo("v")
                                    .Track(CatalogTrack("One").Cue(0, 1, "a"))
