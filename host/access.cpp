@@ -93,16 +93,22 @@ int OpenAccess(const HostAbi& abi, void* object) {
   HostObject host(abi, object);
   const char* const hostLocation = host.Get<const char*>(abi.location);
   const char* const givenLocation = hostLocation ? hostLocation : "";
+  auto state = std::make_unique<AccessState>(abi, object);
+  HostLog& log = state->log;
   // A location cut at a bad byte would be another address: another video, or a slave marker lost.
   std::wstring location;
-  if (!Utf8ToWideStrict(givenLocation, location)) return VLC_EGENERIC;
+  if (!Utf8ToWideStrict(givenLocation, location)) {
+    log.Debug([&] {
+      return std::string("the address \"") + givenLocation +
+             "\" is not valid UTF-8: not opened, other modules will try it";
+    });
+    return VLC_EGENERIC;
+  }
   const bool slave = FindMarker(location, kSlaveMarker) != std::wstring::npos;
 
   ApartmentScope apartment;
   if (!apartment.entered()) return VLC_EGENERIC;
 
-  auto state = std::make_unique<AccessState>(abi, object);
-  HostLog& log = state->log;
   std::wstring normalized;
   if (!NormalizeAddress(location, givenLocation, normalized, log)) return VLC_EGENERIC;
   log.Debug([&] { return "normalized address: " + WideToUtf8(normalized); });

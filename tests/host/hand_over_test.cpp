@@ -510,7 +510,7 @@ TEST_P(HandOver, NeverEndingTrackIsLeftOutAfterAboutASecond) {
   ASSERT_THAT(paths, SizeIs(1));
   EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
   EXPECT_THAT(messages, Contains("warning: subtitle track 2 \"Endless\" missed the open's wait: "
-                                 "not handed over"));
+                                 "handed over when it ends"));
   EXPECT_THAT(messages, Contains(StartsWith("warning: subtitle track 3 \"what?\": its file could "
                                             "not be written (0x")));
 }

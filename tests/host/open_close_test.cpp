@@ -253,9 +253,13 @@ TEST_P(HostAccess, HostLogSaysWhyAnOpenFailed) {
   };
 
   // An address is only ever text to the log, whatever it holds.
-  const std::string odd = "example.org/%n%s\xFF\xFE%d";
+  const std::string odd = "example.org/%n%s%d";
   EXPECT_THAT(FailedOpenMessages(odd), ElementsAre("debug: the source filter declines \"" + odd +
                                                    "\" (0x00000001): other modules will try it"));
+  const std::string broken = "example.org/%n%s\xFF\xFE%d";
+  EXPECT_THAT(FailedOpenMessages(broken),
+              ElementsAre("debug: the address \"" + broken +
+                          "\" is not valid UTF-8: not opened, other modules will try it"));
   EXPECT_THAT(
       FailedOpenMessages(Location("denied")),
       ElementsAre(normalized("denied"),
