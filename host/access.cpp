@@ -9,6 +9,7 @@
 #include "host/access_state.h"
 #include "host/hand_over.h"
 #include "host/host_object.h"
+#include "host/open_cancel.h"
 #include "host/player_registry.h"
 #include "host/stream_callbacks.h"
 #include "source/source_filter.h"
@@ -88,6 +89,13 @@ void LoadGraphManagerOnce() {
   static_cast<void>(graphManager);
 }
 
+void LogSize(AccessState& state) {
+  state.log.Debug([&] {
+    return std::string(state.streamName) + " stream size: " + std::to_string(state.size) +
+           (state.sizeKind == AccessState::Size::Estimated ? " bytes (estimated)" : " bytes");
+  });
+}
+
 int OpenAccess(const HostAbi& abi, void* object) {
   LoadGraphManagerOnce();
   HostObject host(abi, object);
@@ -122,7 +130,15 @@ int OpenAccess(const HostAbi& abi, void* object) {
     }
   } else {
     player.reset(new Player());
+    OpenCancel cancel(abi, object);
+    player->WatchLoad(&cancel);
     const HRESULT opened = player->Open(normalized);
+    player->WatchLoad(nullptr);
+    if (cancel.cancelled() && FAILED(opened)) {
+      log.Debug(
+          [] { return "the open was cancelled while the video loaded: the host stopped it"; });
+      return VLC_EGENERIC;
+    }
     if (FAILED(opened)) {
       log.Error([&] {
         return "the video did not load (" + DescribeResult(opened) +
@@ -147,10 +163,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
   state->player = player;
   state->reader = reader;
   UpdateSize(*state);
-  log.Debug([&] {
-    return std::string(state->streamName) + " stream size: " + std::to_string(state->size) +
-           (state->sizeEstimated ? " bytes (estimated)" : " bytes");
-  });
+  if (state->sizeKind != AccessState::Size::Unknown) LogSize(*state);
 
   const StreamCallbacks callbacks = StreamCallbacksFor(abi);
   AccessState* const kept = state.release();  // the close deletes it
@@ -172,6 +185,15 @@ int OpenAccess(const HostAbi& abi, void* object) {
       kept->lateSubtitles = HandOverMainInput(host, input, player, location, normalized, log);
     } catch (const std::exception&) {
     }
+  }
+  // A source may start its work only once its graph runs, which the hand-over has done; a slave
+  // joins a running graph.
+  if (kept->sizeKind == AccessState::Size::Unknown) {
+    UpdateSize(*kept);
+    if (kept->sizeKind == AccessState::Size::Unknown)
+      NoteSizeUnknown(*kept);
+    else
+      LogSize(*kept);
   }
   return VLC_SUCCESS;
 }

@@ -10,6 +10,7 @@
 
 #include "host/host_log.h"
 #include "host/late_subtitles.h"
+#include "host/stoppable_read.h"
 #include "player/player.h"
 
 namespace kavo::host {
@@ -20,8 +21,12 @@ struct AccessState {
 
   PlayerHandle player;
   Microsoft::WRL::ComPtr<IAsyncReader> reader;
-  std::int64_t size = 0;       // total length as the reader last reported it (UpdateSize)
-  bool sizeEstimated = false;  // the reader gave only an estimate: asked again when reached
+  std::int64_t size = 0;  // total length as the reader last reported it (UpdateSize)
+  // How far the size can be trusted: a source still downloading may know only an estimate, or
+  // nothing until its graph runs; both are asked again when a read or seek reaches them.
+  enum class Size { Unknown, Estimated, Final } sizeKind = Size::Unknown;
+  bool sizeUnknownLogged = false;  // said once that reads go on without a size
+  RequestSlot request;             // the reads' one request into the host's buffer
   std::int64_t position =
       0;  // next read position (ABIs that keep it on the host object don't use it)
   const char* streamName = "main";               // "main" or "audio", for the log

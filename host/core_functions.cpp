@@ -8,6 +8,11 @@ CoreFunction inputGetItem{"input_GetItem"};
 CoreFunction inputItemSetMeta{"input_item_SetMeta"};
 CoreFunction metaAddExtra{"vlc_meta_AddExtra"};
 CoreFunction varSetChecked{"var_SetChecked"};
+CoreFunction varInherit{"var_Inherit"};
+CoreFunction interruptRegister{"vlc_interrupt_register"};
+CoreFunction interruptUnregister{"vlc_interrupt_unregister"};
+CoreFunction killed{"vlc_killed"};
+CoreFunction objectAlive{"vlc_object_alive"};
 
 CoreFunction slaveControl[kAbiCount] = {
     CoreFunction{"input_Control"}, CoreFunction{"input_Control"}, CoreFunction{"input_Control"}};
@@ -60,6 +65,38 @@ int VarSetChecked(void* object, const char* name, int type, VlcValue value) {
   using Function = int (*)(void*, const char*, int, VlcValue);
   const auto function = varSetChecked.As<Function>();
   return function ? function(object, name, type, value) : -1;
+}
+
+void InterruptRegister(InterruptWake wake, void* context) {
+  using Function = void (*)(InterruptWake, void*);
+  if (const auto function = interruptRegister.As<Function>()) function(wake, context);
+}
+
+bool InterruptUnregister() {
+  using Function = int (*)();
+  const auto function = interruptUnregister.As<Function>();
+  return function && function() != 0;
+}
+
+bool Killed() {
+  using Function = bool (*)();
+  const auto function = killed.As<Function>();
+  return function && function();
+}
+
+bool ObjectAlive(void* object) {
+  using Function = bool (*)(void*);
+  const auto function = objectAlive.As<Function>();
+  return !function || function(object);
+}
+
+bool VarInheritInteger(void* object, const char* name, std::int64_t& value) {
+  using Function = int (*)(void*, const char*, int, VlcValue*);
+  const auto function = varInherit.As<Function>();
+  VlcValue inherited{};
+  if (!function || function(object, name, VLC_VAR_INTEGER, &inherited) != VLC_SUCCESS) return false;
+  value = inherited.i_int;
+  return true;
 }
 
 int VlcLog(LogShape shape, void* object, LogPriority priority, const char* module,

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "host/vlc_abi.h"
 
@@ -53,6 +54,24 @@ int InputItemSetMeta(void* item, int metaType, const char* value);
 int MetaAddExtra(void* meta, const char* key, const char* value);
 // The host's result, or -1 when var_SetChecked cannot be found.
 int VarSetChecked(void* object, const char* name, int type, VlcValue value);
+
+// The stop of a 3.0 host: the calling thread's interrupt context (null on a thread without one, and
+// under 2.2, whose host has none: then nothing is registered and no stop is ever seen this way).
+// wake runs on the stopping thread, under the context's own lock, so it must not block; once
+// InterruptUnregister has returned it is not running and never runs again. InterruptUnregister
+// answers whether the context was interrupted meanwhile.
+using InterruptWake = void (*)(void* context);
+void InterruptRegister(InterruptWake wake, void* context);
+bool InterruptUnregister();
+// Whether the calling thread's interrupt context has been killed; false without one.
+bool Killed();
+// The stop of a 2.2 host: false once the host has killed the object; true when the host lacks the
+// function.
+bool ObjectAlive(void* object);
+
+// The integer the host's variable `name` inherits for `object` (its own, a parent's or the user's
+// preference), or false when it cannot be read.
+bool VarInheritInteger(void* object, const char* name, std::int64_t& value);
 
 // Where a log line comes from; the host takes it under the WithSource shape only.
 struct SourcePlace {

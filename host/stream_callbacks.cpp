@@ -7,7 +7,10 @@
 #include <string>
 
 #include "host/access_state.h"
+#include "host/core_functions.h"
 #include "host/host_object.h"
+#include "host/host_stop.h"
+#include "host/stoppable_read.h"
 
 namespace kavo::host {
 
@@ -43,38 +46,47 @@ class Cursor {
 template <const HostAbi& abi>
 ssize_t Read(void* object, void* buffer, size_t length) {
   Cursor cursor(abi, object);
+  AccessState& state = cursor.state();
   cursor.set_eof(false);
   const std::int64_t position = cursor.position();
-  if (position >= cursor.state().size && cursor.state().sizeEstimated) UpdateSize(cursor.state());
-  const std::int64_t size = cursor.state().size;
-  if (position >= size) return 0;
+  if (state.sizeKind != AccessState::Size::Final && position >= state.size) {
+    UpdateSize(state);
+    if (state.sizeKind == AccessState::Size::Unknown) NoteSizeUnknown(state);
+  }
+  if (state.sizeKind == AccessState::Size::Final && position >= state.size) return 0;
 
-  // A request beyond what one SyncRead takes is served in part; the host asks again for the rest.
+  // A request beyond what one read takes is served in part; the host asks again for the rest.
   const LONG count = static_cast<LONG>(length < kLargestRead ? length : kLargestRead);
-  AccessState& state = cursor.state();
-  const HRESULT result = state.reader->SyncRead(position, count, static_cast<BYTE*>(buffer));
-  if (FAILED(result)) {
+  const ReadOutcome read = ReadStoppable(*state.reader.Get(), state.request, HostStop(abi, object),
+                                         position, count, static_cast<BYTE*>(buffer));
+  if (read.stopped) return 0;  // the host is stopping: no data, and nothing to say
+  if (FAILED(read.result)) {
     // The host retries a failed read many times over: one line per access says it all.
     if (!state.readFailureLogged) {
       state.readFailureLogged = true;
       state.log.Error([&] {
         return std::string(state.streamName) + " stream read failed at offset " +
-               std::to_string(position) + " (" + DescribeResult(result) + ")";
+               std::to_string(position) + " (" + DescribeResult(read.result) + ")";
       });
     }
     return 0;
   }
-  if (result != S_FALSE) {
-    cursor.set_position(position + count);
-    return count;
+  std::int64_t delivered = read.delivered;
+  if (delivered == kUncounted) {
+    // SyncRead's S_FALSE: its end came first, but only a final size says where.
+    UpdateSize(state);
+    delivered = state.sizeKind == AccessState::Size::Final && position + count > state.size
+                    ? state.size - position
+                    : 0;
   }
-  // S_FALSE: the reader stopped at the end of its stream.
-  if (position + count <= size) {
-    cursor.set_eof(true);
+  // Bytes past a final size are not the stream's, whatever the reader put there.
+  if (state.sizeKind == AccessState::Size::Final)
+    delivered = std::min(delivered, state.size - position);
+  if (delivered <= 0) {
+    if (read.result == S_FALSE) cursor.set_eof(true);
     return 0;
   }
-  const std::int64_t delivered = size - position;
-  cursor.set_position(size);
+  cursor.set_position(position + delivered);
   return static_cast<ssize_t>(delivered);
 }
 
@@ -82,11 +94,15 @@ template <const HostAbi& abi>
 int Seek(void* object, std::uint64_t offset) {
   Cursor cursor(abi, object);
   AccessState& state = cursor.state();
-  if (offset > static_cast<std::uint64_t>(state.size) && state.sizeEstimated) UpdateSize(state);
-  const std::int64_t size = state.size;
-  // Compared unsigned: an offset beyond 2^63 must land on the size, not on a negative position.
-  const bool pastEnd = offset > static_cast<std::uint64_t>(size);
-  cursor.set_position(pastEnd ? size : static_cast<std::int64_t>(offset));
+  if (offset > static_cast<std::uint64_t>(state.size) && state.sizeKind != AccessState::Size::Final)
+    UpdateSize(state);
+  // The host takes the offset it asked for as the stream's position, so it is kept while the size
+  // is only an estimate: reads there wait for the bytes or end. Only a final size clamps it,
+  // compared unsigned: an offset beyond 2^63 must not become a negative position.
+  const std::uint64_t limit = state.sizeKind == AccessState::Size::Final
+                                  ? static_cast<std::uint64_t>(state.size)
+                                  : static_cast<std::uint64_t>(kLargestSize);
+  cursor.set_position(static_cast<std::int64_t>(std::min(offset, limit)));
   cursor.set_eof(false);
   return VLC_SUCCESS;
 }
@@ -104,7 +120,7 @@ int Control(void* object, int query, va_list args) {
       *va_arg(args, bool*) = false;
       return VLC_SUCCESS;
     case STREAM_GET_SIZE:
-      if (cursor.state().sizeEstimated) UpdateSize(cursor.state());
+      if (cursor.state().sizeKind != AccessState::Size::Final) UpdateSize(cursor.state());
       *va_arg(args, std::uint64_t*) = static_cast<std::uint64_t>(cursor.state().size);
       return VLC_SUCCESS;
     case STREAM_IS_DIRECTORY:
@@ -112,9 +128,15 @@ int Control(void* object, int query, va_list args) {
       if (!abi.answersDirectoryQuery) return VLC_EGENERIC;
       *va_arg(args, bool*) = false;
       return VLC_SUCCESS;
-    case STREAM_GET_PTS_DELAY:
-      *va_arg(args, std::int64_t*) = 0;
+    case STREAM_GET_PTS_DELAY: {
+      // What the host buffers before it plays: the user's network caching, as for the host's own
+      // network accesses, since every byte here comes over a network.
+      std::int64_t cachingMs = kDefaultNetworkCachingMs;
+      if (!VarInheritInteger(object, "network-caching", cachingMs))
+        cachingMs = kDefaultNetworkCachingMs;
+      *va_arg(args, std::int64_t*) = std::max<std::int64_t>(cachingMs, 0) * 1000;
       return VLC_SUCCESS;
+    }
     case STREAM_SET_PAUSE_STATE:
       return VLC_SUCCESS;
     default:
@@ -131,11 +153,25 @@ void UpdateSize(AccessState& state) {
   LONGLONG total = 0;
   LONGLONG available = 0;  // readers written the usual way write both, asked for or not
   const HRESULT result = state.reader->Length(&total, &available);
-  if (FAILED(result)) return;
-  const std::int64_t size = std::clamp<std::int64_t>(total, 0, kLargestSize);
-  state.sizeEstimated = result == VFW_S_ESTIMATED;
-  // A smaller estimate later must not end the stream early; a final answer stands as it is.
-  if (!state.sizeEstimated || size > state.size) state.size = size;
+  if (FAILED(result) || total <= 0) return;  // nothing known yet: as it was
+  const std::int64_t size = std::min<std::int64_t>(total, kLargestSize);
+  if (result != VFW_S_ESTIMATED) {
+    state.size = size;
+    state.sizeKind = AccessState::Size::Final;
+  } else if (state.sizeKind != AccessState::Size::Final) {
+    // A smaller estimate later must not end the stream early.
+    state.size = std::max(state.size, size);
+    state.sizeKind = AccessState::Size::Estimated;
+  }
+}
+
+void NoteSizeUnknown(AccessState& state) {
+  if (state.sizeUnknownLogged) return;
+  state.sizeUnknownLogged = true;
+  state.log.Debug([&] {
+    return std::string(state.streamName) +
+           " stream size unknown: the source filter gives none yet; reading until it ends";
+  });
 }
 
 StreamCallbacks StreamCallbacksFor(const HostAbi& abi) {

@@ -1,6 +1,7 @@
 // The read, seek and control callbacks the open installs, one set per host ABI. They read
 // straight from the access's IAsyncReader into the host's buffer: no buffer, thread or lock of
-// their own. The host calls one access's callbacks from one thread at a time.
+// their own, and a read that waits for the network gives up when the host stops. The host calls
+// one access's callbacks from one thread at a time.
 #pragma once
 
 #include <sys/types.h>
@@ -28,11 +29,18 @@ struct StreamCallbacks {
 // The callbacks for the host object layout and queries of `abi`.
 StreamCallbacks StreamCallbacksFor(const HostAbi& abi);
 
-// Asks the access's reader for the stream's length and takes it as the size, held within 0 and
-// kLargestSize. A failing reader leaves the size as it was (0 at open). A total answered with
-// VFW_S_ESTIMATED may only grow the size and is asked again when a read or seek reaches the size
-// or the host asks for it; a final answer is taken as it stands.
+// Asks the access's reader for the stream's length. A final total (S_OK, above 0) is taken as it
+// stands, held below kLargestSize; an estimate (VFW_S_ESTIMATED) may only grow the size; a failure
+// or a total of 0 leaves everything as it was. Until the size is final it is asked again when a
+// read or seek reaches it or the host asks for it.
 void UpdateSize(AccessState& state);
+
+// Says once in the host's log that the stream's size is still unknown.
+void NoteSizeUnknown(AccessState& state);
+
+// What the host buffers before it plays when the user's network caching cannot be read: the
+// host's own default, in milliseconds.
+constexpr std::int64_t kDefaultNetworkCachingMs = 1000;
 
 // The largest count one SyncRead takes.
 constexpr size_t kLargestRead = LONG_MAX;

@@ -43,6 +43,7 @@ union VlcValue {
 };
 static_assert(sizeof(VlcValue) == 8);
 
+constexpr int VLC_VAR_INTEGER = 0x0030;
 constexpr int VLC_VAR_FLOAT = 0x0050;
 
 // Message priorities of vlc_Log (same in every ABI served).
@@ -84,6 +85,12 @@ enum class LogShape {
   None,        // no log call under this ABI
   Legacy,      // (object, priority, module, format, ...)                        2.2
   WithSource,  // (object, priority, module, file, line, function, format, ...) 3.0
+};
+
+// How the host tells an access that waits on the source filter to give up.
+enum class StopShape {
+  ObjectKilled,  // 2.2: the input kills the access object; only polling vlc_object_alive sees it
+  Interrupt,     // 3.0: the waiting thread's interrupt context is killed and its wake-up called
 };
 
 constexpr int kAbiCount = 3;
@@ -207,6 +214,7 @@ struct HostAbi : ObjectLayout {
   bool slaveSchemeFromAccess;  // 2.2 picks "yshttp" or "yshttps" from psz_access
 
   LogShape logShape;
+  StopShape stopShape;
 };
 
 // Each ABI with one field per line. Every row sets every field: one left out would be zero.
@@ -223,6 +231,7 @@ inline constexpr HostAbi kAbi22 = [] {
   abi.subtitleShape = SubtitleCallShape::PathCheckExtension;
   abi.slaveSchemeFromAccess = true;
   abi.logShape = LogShape::Legacy;
+  abi.stopShape = StopShape::ObjectKilled;
   return abi;
 }();
 
@@ -239,6 +248,7 @@ inline constexpr HostAbi kAbi30Dev = [] {
   abi.subtitleShape = SubtitleCallShape::PathCheckExtension;
   abi.slaveSchemeFromAccess = false;
   abi.logShape = LogShape::WithSource;
+  abi.stopShape = StopShape::Interrupt;
   return abi;
 }();
 
@@ -255,6 +265,7 @@ inline constexpr HostAbi kAbi30Release = [] {
   abi.subtitleShape = SubtitleCallShape::AddSlaveFiveArgs;
   abi.slaveSchemeFromAccess = false;
   abi.logShape = LogShape::WithSource;
+  abi.stopShape = StopShape::Interrupt;
   return abi;
 }();
 

@@ -74,7 +74,13 @@ HRESULT Player::AddSource(const std::wstring& address) {
   ComPtr<IFileSourceFilter> file;
   if (FAILED(Query(source_.Get(), IID_IFileSourceFilter, file))) return E_NOINTERFACE;
   // Loaded first, joins the graph second: a source that cannot load never enters the graph.
+  if (loadWatch_) {
+    ComPtr<IAMOpenProgress> progress;
+    Query(source_.Get(), IID_IAMOpenProgress, progress);
+    if (!loadWatch_->LoadStarting(progress.Get())) return E_ABORT;
+  }
   result = file->Load(address.c_str(), nullptr);
+  if (loadWatch_) loadWatch_->LoadEnded();
   if (FAILED(result)) return result;
   return graph_->AddFilter(source_.Get(), L"Source");
 }

@@ -13,10 +13,26 @@
 
 namespace kavo {
 
+// Told on the open's thread when the source filter's Load is about to start and when it has
+// returned, so that another thread may cancel a Load that waits on a network, through the filter's
+// IAMOpenProgress (null where it has none).
+class LoadWatch {
+ public:
+  // False when the Load should not start at all: it then fails with E_ABORT.
+  virtual bool LoadStarting(IAMOpenProgress* progress) = 0;
+  virtual void LoadEnded() = 0;
+
+ protected:
+  ~LoadWatch() = default;
+};
+
 class Player final : public DsPlayerBase {
  public:
   Player() = default;
   ~Player() override;
+
+  // The watch of the coming Open's Load; it must outlive the Open.
+  void WatchLoad(LoadWatch* watch) { loadWatch_ = watch; }
 
   void Close() override;
 
@@ -51,6 +67,7 @@ class Player final : public DsPlayerBase {
 
   Microsoft::WRL::ComPtr<IBaseFilter> source_;
   std::vector<AttachedSubtitles> subtitleRenderers_;
+  LoadWatch* loadWatch_ = nullptr;
 };
 
 // Shared ownership of a player: each access holds one, and so does its registry entry.

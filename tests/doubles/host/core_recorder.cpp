@@ -50,6 +50,28 @@ bool CoreRecorder::WaitForCalls(size_t count, DWORD timeoutMs) const {
   return waitForCalls_(static_cast<int>(count), static_cast<int>(timeoutMs)) != 0;
 }
 
+void* CoreRecorder::NewInterrupt() const { return Export<void* (*)()>("vlc_interrupt_create")(); }
+
+void CoreRecorder::SetInterrupt(void* context) const {
+  Export<void* (*)(void*)>("vlc_interrupt_set")(context);
+}
+
+void CoreRecorder::KillInterrupt(void* context) const {
+  Export<void (*)(void*)>("vlc_interrupt_kill")(context);
+}
+
+void CoreRecorder::DestroyInterrupt(void* context) const {
+  Export<void (*)(void*)>("vlc_interrupt_destroy")(context);
+}
+
+void CoreRecorder::KillObject(const void* object) const {
+  Export<void (*)(const void*)>("recorder_KillObject")(object);
+}
+
+void CoreRecorder::SetInteger(const char* name, long long value) const {
+  Export<void (*)(const char*, long long)>("recorder_SetInteger")(name, value);
+}
+
 std::string CoreRecorder::Pointer(const void* p) {
   char text[32];
   std::snprintf(text, sizeof text, "0x%llx",

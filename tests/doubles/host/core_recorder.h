@@ -28,11 +28,26 @@ class CoreRecorder {
   // vlc_Log calls, each "<priority> \"<module>\" <object>: <text>" (see recording_vlccore.cpp).
   std::vector<std::string> LogLines() const;
 
+  // Stopping as the hosts do. 3.0: an interrupt context, made current on the thread that will
+  // wait (SetInterrupt(context), or null to leave it), killed from any thread. 2.2: the access
+  // object killed.
+  void* NewInterrupt() const;
+  void SetInterrupt(void* context) const;
+  void KillInterrupt(void* context) const;
+  void DestroyInterrupt(void* context) const;
+  void KillObject(const void* object) const;
+  // What the host's var_Inherit answers for an integer `name` until the next Reset.
+  void SetInteger(const char* name, long long value) const;
+
   // How the recorder prints a pointer.
   static std::string Pointer(const void* p);
 
  private:
   std::vector<std::string> Lines(int log) const;
+  template <typename Function>
+  Function Export(const char* name) const {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+  }
 
   HMODULE module_ = nullptr;
   void (*reset_)(int, void*) = nullptr;

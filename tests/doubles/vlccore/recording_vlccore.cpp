@@ -5,6 +5,8 @@
 // loggers expand it.
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -61,6 +63,20 @@ void Record(std::string line) {
   }
   recorded.notify_all();
 }
+
+// One thread's interrupt context: a kill marks it for good and calls the wake-up registered on
+// it, under its lock; unregistering takes the same lock, so a wake-up never runs after it.
+struct InterruptContext {
+  std::mutex lock;
+  bool interrupted = false;
+  std::atomic<bool> killed{false};
+  void (*wake)(void*) = nullptr;
+  void* data = nullptr;
+};
+
+thread_local InterruptContext* currentContext = nullptr;
+std::vector<const void*> killedObjects;                   // under `lock`
+std::vector<std::pair<std::string, long long>> integers;  // under `lock`
 
 }  // namespace
 
@@ -146,7 +162,83 @@ __declspec(dllexport) int var_SetChecked(void* object, const char* name, int typ
   return 0;
 }
 
+// --- Stopping: the 3.0 interrupt contexts and the 2.2 killed objects, as the hosts keep them ---
+
+__declspec(dllexport) InterruptContext* vlc_interrupt_create() { return new InterruptContext; }
+__declspec(dllexport) void vlc_interrupt_destroy(InterruptContext* context) { delete context; }
+
+__declspec(dllexport) InterruptContext* vlc_interrupt_set(InterruptContext* context) {
+  InterruptContext* const old = currentContext;
+  currentContext = context;
+  return old;
+}
+
+__declspec(dllexport) void vlc_interrupt_raise(InterruptContext* context) {
+  std::lock_guard<std::mutex> guard(context->lock);
+  context->interrupted = true;
+  if (context->wake) context->wake(context->data);
+}
+
+__declspec(dllexport) void vlc_interrupt_kill(InterruptContext* context) {
+  context->killed = true;
+  vlc_interrupt_raise(context);
+}
+
+__declspec(dllexport) void vlc_interrupt_register(void (*wake)(void*), void* data) {
+  InterruptContext* const context = currentContext;
+  if (!context) return;
+  std::lock_guard<std::mutex> guard(context->lock);
+  if (context->wake) {
+    Record("vlc_interrupt_register while registered");  // the host asserts against this
+    return;
+  }
+  context->wake = wake;
+  context->data = data;
+  if (context->interrupted) wake(data);
+}
+
+__declspec(dllexport) int vlc_interrupt_unregister() {
+  InterruptContext* const context = currentContext;
+  if (!context) return 0;
+  std::lock_guard<std::mutex> guard(context->lock);
+  context->wake = nullptr;
+  const bool interrupted = context->interrupted;
+  context->interrupted = false;
+  return interrupted ? 4 /* EINTR */ : 0;
+}
+
+__declspec(dllexport) bool vlc_killed() { return currentContext && currentContext->killed; }
+
+__declspec(dllexport) bool vlc_object_alive(const void* object) {
+  std::lock_guard<std::mutex> guard(lock);
+  return std::find(killedObjects.begin(), killedObjects.end(), object) == killedObjects.end();
+}
+
+// (object, name, type, vlc_value_t*): integers a test set, else the error of a missing variable.
+__declspec(dllexport) int var_Inherit(void*, const char* name, int type, VlcValue* value) {
+  std::lock_guard<std::mutex> guard(lock);
+  for (const auto& [known, number] : integers) {
+    if (type == 0x0030 && known == name) {
+      value->i_int = number;
+      return 0;
+    }
+  }
+  return -1;
+}
+
 // --- What tests use to steer and read the recorder ---
+
+// The host kills an access object, as a 2.2 input does when it stops.
+__declspec(dllexport) void recorder_KillObject(const void* object) {
+  std::lock_guard<std::mutex> guard(lock);
+  killedObjects.push_back(object);
+}
+
+// The integer var_Inherit answers for `name` from now on.
+__declspec(dllexport) void recorder_SetInteger(const char* name, long long value) {
+  std::lock_guard<std::mutex> guard(lock);
+  integers.emplace_back(name, value);
+}
 
 __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   std::lock_guard<std::mutex> guard(lock);
@@ -155,6 +247,8 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   logLines.clear();
   shape = hostShape;
   item = inputItem;
+  killedObjects.clear();
+  integers.clear();
   controlResult = 0;
 }
 

@@ -1,0 +1,102 @@
+#include "host/stoppable_read.h"
+
+#include <vfwmsgs.h>
+
+#include <atomic>
+#include <new>
+
+namespace kavo::host {
+
+namespace {
+
+// Flushes the reader once, from whichever thread gets there first: the host's stopping thread
+// through the wake-up, or the reading thread when polling sees the stop.
+class Flush {
+ public:
+  explicit Flush(IAsyncReader& reader) : reader_(reader) {}
+  static void Wake(void* flush) { static_cast<Flush*>(flush)->Stop(); }
+  // The host asked for the stop.
+  void Stop() {
+    stopped_ = true;
+    Begin();
+  }
+  void Begin() {
+    if (!begun_.exchange(true)) reader_.BeginFlush();
+  }
+  // Ends a flush that was begun; called once the wake-up can no longer run.
+  void End() {
+    if (begun_) reader_.EndFlush();
+  }
+  bool begun() const { return begun_; }
+  bool stopped() const { return stopped_; }
+
+ private:
+  IAsyncReader& reader_;
+  std::atomic<bool> begun_{false};
+  std::atomic<bool> stopped_{false};
+};
+
+// Waits for the one request out to come back. It holds the host's buffer, so the wait does not
+// end before it has, however long a reader that ignores its flush takes; only a reader that says,
+// while flushing, that it has nothing to give back has let it go.
+HRESULT WaitForRequest(IAsyncReader& reader, IMediaSample* request, const HostStop& stop,
+                       Flush& flush) {
+  for (;;) {
+    IMediaSample* done = nullptr;
+    DWORD_PTR user = 0;
+    const HRESULT result = reader.WaitForNext(stop.PollMs(), &done, &user);
+    if (done) {
+      done->Release();  // handed back with a reference for us; the slot keeps its own
+      if (done == request) return result;
+      continue;  // no other request of ours is out; a stray one is not ours to keep
+    }
+    if (result == VFW_E_TIMEOUT) {
+      if (stop.Requested()) flush.Stop();  // a host that can only be polled
+      continue;
+    }
+    if (flush.begun()) return result;
+    flush.Begin();  // a reader that cannot answer now: a flush brings every request back
+  }
+}
+
+}  // namespace
+
+ReadOutcome ReadStoppable(IAsyncReader& reader, RequestSlot& slot, const HostStop& stop,
+                          LONGLONG position, LONG count, BYTE* buffer) {
+  ReadOutcome outcome;
+  if (stop.Requested()) {
+    outcome.stopped = true;
+    return outcome;
+  }
+  HRESULT queued = E_NOTIMPL;
+  if (!slot.refused) {
+    if (!slot.sample) slot.sample = new (std::nothrow) ds::CMediaSample();
+    if (slot.sample) {
+      slot.sample->SetBuffer(buffer, count, position);
+      queued = reader.Request(slot.sample.Get(), 0);
+      slot.refused = queued == E_NOTIMPL;
+    }
+  }
+  Flush flush(reader);
+  {
+    const HostStop::Wake wake(stop, &Flush::Wake, &flush);
+    if (SUCCEEDED(queued)) {
+      outcome.result = WaitForRequest(reader, slot.sample.Get(), stop, flush);
+      outcome.delivered = slot.sample->GetActualDataLength();
+    } else {
+      // Alignment the reader insists on, or no requests at all.
+      outcome.result = reader.SyncRead(position, count, buffer);
+      outcome.delivered = outcome.result == S_OK ? count : kUncounted;
+    }
+  }
+  flush.End();
+  if (flush.stopped() || stop.Requested()) {
+    outcome.stopped = true;
+    outcome.delivered = 0;
+  }
+  if (outcome.delivered != kUncounted && (outcome.delivered < 0 || outcome.delivered > count))
+    outcome.delivered = 0;  // a count no buffer of this size can hold is no count
+  return outcome;
+}
+
+}  // namespace kavo::host
