@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core_recorder.h"
 #include "host_emulator.h"
 #include "standin_client.h"
 
@@ -111,9 +112,11 @@ int main() {
     std::puts("cannot write the 1 GiB container");
     return 1;
   }
+  // A host has its core library loaded before it loads any module.
+  CoreRecorder core;
   HostEmulator host(HostKind::V30Release);
-  if (!host.Load()) {
-    std::puts("cannot load libkavo_plugin.dll");
+  if (!core.Load() || !host.Load()) {
+    std::puts("cannot load libvlccore.dll (the recorder) or libkavo_plugin.dll");
     return 1;
   }
   const std::wstring wide = WatchAddress("big");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -63,6 +64,33 @@ class HostAccess : public ::testing::TestWithParam<HostKind> {
     auto access = host_->NewAccess(location, fakeInput);
     OnHostThread([&] { EXPECT_EQ(access->Open(), -1) << location; });
     return Messages(recorder_.LogLines(), access->Object());
+  }
+
+  // Runs body on a thread of its own, stops it as this host stops an input after stopAfterMs (a
+  // 3.0 host kills the thread's own interrupt context, as it does its input and prefetch threads;
+  // a 2.2 host kills the access object) and answers how many ms body went on after the stop
+  // (negative: it had ended before).
+  double MsAfterStop(const Access& access, DWORD stopAfterMs, const std::function<void()>& body) {
+    void* const context = GetParam() == HostKind::V22 ? nullptr : recorder_.NewInterrupt();
+    LARGE_INTEGER stopped{}, done{}, frequency{};
+    std::thread thread([&] {
+      if (context) recorder_.SetInterrupt(context);
+      body();
+      QueryPerformanceCounter(&done);
+      if (context) recorder_.SetInterrupt(nullptr);
+    });
+    Sleep(stopAfterMs);
+    QueryPerformanceCounter(&stopped);
+    if (context) {
+      recorder_.KillInterrupt(context);
+    } else {
+      recorder_.KillObject(access.Object());
+    }
+    thread.join();
+    if (context) recorder_.DestroyInterrupt(context);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(done.QuadPart - stopped.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
   }
 
   CoreRecorder recorder_;
@@ -128,6 +156,65 @@ TEST_P(HostAccess, EstimatedLengthStillReadsToTheEnd) {
   EXPECT_EQ(access->ReadToEnd(32768), container_);
   EXPECT_EQ(access->Control(6, &size), 0);
   EXPECT_EQ(size, container_.size());
+}
+
+// A network that stalls: the read waits for bytes that never come until the host stops it, on
+// whichever thread reads (3.0 reads from a prefetch thread with an interrupt context of its own).
+TEST_P(HostAccess, StopDuringAStalledReadEndsItAtOnce) {
+  ASSERT_TRUE(catalog_.Add(
+      CatalogVideo("stalled").Container(container_).Fault("stall_at Container = 600000")));
+  auto access = host_->NewAccess(Location("stalled"));
+  ASSERT_EQ(access->Open(), 0);
+  std::vector<char> buffer(65536);
+  ASSERT_EQ(access->Read(buffer.data(), buffer.size()), 65536);
+  ASSERT_EQ(access->Seek(590000), 0);
+  long long got = -1;
+  const double ms = MsAfterStop(*access, 300, [&] { got = access->Read(buffer.data(), 32768); });
+  EXPECT_GE(ms, 0) << "the read ended before the stop";
+  EXPECT_LT(ms, 100);
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(access->Read(buffer.data(), 100), 0) << "a stopped host's read must not wait again";
+  if (GetParam() == HostKind::V22) {
+    EXPECT_EQ(access->InfoPosition(), 590000);
+  }
+  access->Close();
+}
+
+// A Load that waits on a network is cancelled through the filter's IAMOpenProgress; without it
+// the open goes on to its end.
+TEST_P(HostAccess, StopDuringALongLoadCancelsTheOpen) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("slow").Container(container_).Line("load_ms = 10000")));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("slow_plain")
+                               .Container(container_)
+                               .Line("load_ms = 400")
+                               .Line("open_progress = none")));
+  recorder_.Reset(ShapeOf(GetParam()), nullptr);
+  auto access = host_->NewAccess(Location("slow"), fakeInput);
+  int opened = 0;
+  const double ms = MsAfterStop(*access, 300, [&] { opened = access->Open(); });
+  EXPECT_GE(ms, 0) << "the open ended before the stop";
+  EXPECT_LT(ms, 100);
+  EXPECT_EQ(opened, -1);
+  EXPECT_TRUE(access->Untouched());
+  EXPECT_THAT(recorder_.Calls(), IsEmpty());
+  EXPECT_THAT(Messages(recorder_.LogLines(), access->Object()),
+              ElementsAre(StartsWith("debug: normalized address: "),
+                          "debug: the open was cancelled while the video loaded: the host stopped "
+                          "it"));
+
+  auto plain = host_->NewAccess(Location("slow_plain"));
+  EXPECT_GT(MsAfterStop(*plain, 100, [&] { opened = plain->Open(); }), 200) << "cut short";
+  EXPECT_EQ(opened, 0);
+}
+
+// Every byte comes over a network: the host buffers what the user set for network streams.
+TEST_P(HostAccess, PtsDelayIsTheUsersNetworkCaching) {
+  auto access = host_->NewAccess(Location("clip"));
+  ASSERT_EQ(access->Open(), 0);
+  recorder_.SetInteger("network-caching", 300);
+  std::int64_t delay = 0;
+  EXPECT_EQ(access->Control(0x101, &delay), 0);
+  EXPECT_EQ(delay, 300000);
 }
 
 // The 3.0 host reads through a prefetch thread of its own, which never enters COM.
