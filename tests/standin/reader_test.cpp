@@ -1,6 +1,7 @@
 // IAsyncReader on the Container and Audio pins: lengths, SyncRead's three outcomes, concurrent
 // readers, the request queue and the reader faults.
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <thread>
 
@@ -9,8 +10,38 @@
 namespace kavo::test {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 class StandInReader : public StandInTest {
  protected:
+  // A sample of a committed allocator, asking for [from, to). Made before the Load, so that the
+  // allocator's setup does not eat into the time the bytes take to arrive.
+  ComPtr<IMediaSample> Sample(LONGLONG from, LONGLONG to) {
+    if (!allocator_) {
+      EXPECT_EQ(
+          CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                           reinterpret_cast<void**>(allocator_.GetAddressOf())),
+          S_OK);
+      ALLOCATOR_PROPERTIES wanted = {4, 8192, 1, 0};
+      ALLOCATOR_PROPERTIES granted = {};
+      EXPECT_EQ(allocator_->SetProperties(&wanted, &granted), S_OK);
+      EXPECT_EQ(allocator_->Commit(), S_OK);
+    }
+    ComPtr<IMediaSample> sample;
+    EXPECT_EQ(allocator_->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+    REFERENCE_TIME start = from * 10000000LL;
+    REFERENCE_TIME stop = to * 10000000LL;
+    if (sample) sample->SetTime(&start, &stop);
+    return sample;
+  }
+  void TearDown() override {
+    if (allocator_) allocator_->Decommit();
+    allocator_.Reset();
+    StandInTest::TearDown();
+  }
+
+  ComPtr<IMemAllocator> allocator_;
   const std::string container_ = PatternBytes(100000, 11);
   const std::string audio_ = PatternBytes(7777, 12);
 };
@@ -188,6 +219,132 @@ TEST_F(StandInReader, QueuedRequestsComeBackFilledThroughWaitForNext) {
   EXPECT_EQ(reader->EndFlush(), S_OK);
   sample.Reset();
   allocator->Decommit();
+}
+
+// Bytes past a stall never come: a read of them waits until a flush, a stop or the filter's end
+// wakes it with VFW_E_WRONG_STATE, and what came before the stall is served throughout.
+TEST_F(StandInReader, AStalledReadEndsOnFlushStopOrRelease) {
+  for (const char* wakeUp : {"flush", "stop", "release"}) {
+    SCOPED_TRACE(wakeUp);
+    ComPtr<IBaseFilter> filter =
+        Loaded(CatalogVideo("stall").Container(container_).Fault("stall_at Container = 5000"));
+    ASSERT_TRUE(filter);
+    ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+    HRESULT result = E_FAIL;
+    const Clock::time_point started = Clock::now();
+    EXPECT_EQ(Read(reader.Get(), 0, 5000, &result), container_.substr(0, 5000));
+    EXPECT_EQ(result, S_OK);
+    EXPECT_LT(Clock::now() - started, milliseconds(50));
+
+    std::atomic<HRESULT> stalled{E_PENDING};
+    IAsyncReader* raw = reader.Get();
+    std::thread waiter([&] {
+      BYTE bytes[20];
+      stalled = raw->SyncRead(4990, 20, bytes);
+    });
+    Sleep(50);
+    EXPECT_EQ(stalled, E_PENDING);
+    EXPECT_EQ(Read(reader.Get(), 4000, 1000, &result), container_.substr(4000, 1000));
+    if (std::string(wakeUp) == "flush") {
+      reader->BeginFlush();
+    } else if (std::string(wakeUp) == "stop") {
+      filter->Stop();
+    } else {
+      reader.Reset();
+      filter.Reset();
+    }
+    waiter.join();
+    EXPECT_EQ(stalled, VFW_E_WRONG_STATE);
+    if (reader) {
+      EXPECT_EQ(Read(reader.Get(), 0, 5000, &result), container_.substr(0, 5000));
+      reader->EndFlush();
+    }
+  }
+}
+
+// Requests for bytes not yet arrived stay queued until they come, a timeout leaves them queued,
+// a flush or a stop hands them back failed, and they complete in the order their bytes arrive.
+TEST_F(StandInReader, QueuedRequestsCompleteAsTheirBytesArrive) {
+  ComPtr<IMediaSample> late = Sample(60000, 64096);
+  ComPtr<IMediaSample> early = Sample(30000, 34096);
+  ComPtr<IMediaSample> stalled = Sample(0, 200);
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("arriving")
+                                          .Container(container_)
+                                          .Audio(audio_)
+                                          .Fault("rate_kbps Container = 8000")
+                                          .Fault("stall_at Audio = 100"));
+  const Clock::time_point loaded = Clock::now();
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> main = ReaderOf(filter.Get(), 0);
+  IMediaSample* done = nullptr;
+  DWORD_PTR user = 0;
+  EXPECT_EQ(main->Request(late.Get(), 2), S_OK);
+  EXPECT_EQ(main->Request(early.Get(), 1), S_OK);
+  EXPECT_EQ(main->WaitForNext(0, &done, &user), VFW_E_TIMEOUT);
+  EXPECT_EQ(done, nullptr);
+  for (DWORD_PTR expected : {1u, 2u}) {
+    ASSERT_EQ(main->WaitForNext(1000, &done, &user), S_OK);
+    EXPECT_EQ(user, expected) << "the request whose bytes arrive first completes first";
+    BYTE* data = nullptr;
+    done->GetPointer(&data);
+    const size_t from = expected == 1 ? 30000 : 60000;
+    EXPECT_TRUE(std::string(reinterpret_cast<char*>(data), done->GetActualDataLength()) ==
+                container_.substr(from, 4096));
+    done->Release();
+  }
+  EXPECT_GE(Clock::now() - loaded, milliseconds(60)) << "1000 bytes a millisecond";
+
+  const ComPtr<IAsyncReader> audio = ReaderOf(filter.Get(), 1);
+  EXPECT_EQ(audio->Request(stalled.Get(), 7), S_OK);
+  EXPECT_EQ(audio->WaitForNext(20, &done, &user), VFW_E_TIMEOUT);
+  EXPECT_EQ(audio->BeginFlush(), S_OK);
+  EXPECT_EQ(audio->Request(stalled.Get(), 8), VFW_E_WRONG_STATE);
+  EXPECT_EQ(audio->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
+  EXPECT_EQ(done, stalled.Get()) << "a flush hands the queued sample back";
+  EXPECT_EQ(user, 7u);
+  if (done) done->Release();
+  EXPECT_EQ(audio->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
+  EXPECT_EQ(done, nullptr);
+  EXPECT_EQ(audio->EndFlush(), S_OK);
+
+  EXPECT_EQ(audio->Request(stalled.Get(), 9), S_OK);
+  std::thread stopper([&] {
+    Sleep(30);
+    filter->Stop();
+  });
+  EXPECT_EQ(audio->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
+  stopper.join();
+  EXPECT_EQ(done, stalled.Get()) << "a stop hands the queued sample back";
+  EXPECT_EQ(user, 9u);
+  if (done) done->Release();
+}
+
+// Bytes come at the rate from the Load on, never past a stall; Length's available follows them.
+TEST_F(StandInReader, AtARateReadsWaitForTheirBytesAndAvailableGrows) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("rate")
+                                          .Container(container_)
+                                          .Fault("rate_kbps Container = 800")
+                                          .Fault("stall_at Container = 15000"));
+  const Clock::time_point loaded = Clock::now();
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+  LONGLONG total = 0;
+  LONGLONG available = 0;
+  EXPECT_EQ(reader->Length(&total, &available), S_OK);
+  EXPECT_EQ(total, 100000);
+  EXPECT_LT(available, 5000);
+  HRESULT result = E_FAIL;
+  EXPECT_EQ(Read(reader.Get(), 10000, 1000, &result), container_.substr(10000, 1000));
+  EXPECT_EQ(result, S_OK);
+  const auto waited = Clock::now() - loaded;
+  EXPECT_GE(waited, milliseconds(100)) << "100 bytes a millisecond";
+  EXPECT_LT(waited, milliseconds(300));
+  EXPECT_EQ(reader->Length(&total, &available), S_OK);
+  EXPECT_GE(available, 11000);
+  Sleep(200);
+  EXPECT_EQ(reader->Length(&total, &available), S_OK);
+  EXPECT_EQ(available, 15000) << "nothing arrives past the stall";
+  EXPECT_EQ(total, 100000);
 }
 
 }  // namespace
