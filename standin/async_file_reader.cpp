@@ -12,9 +12,68 @@ using Microsoft::WRL::ComPtr;
 
 AsyncFileReader::AsyncFileReader(IPin& owner, FileHandle file, std::uint64_t size,
                                  const ReaderFaults& faults)
-    : owner_(owner), file_(std::move(file)), size_(size), faults_(faults) {}
+    : owner_(owner),
+      file_(std::move(file)),
+      size_(size),
+      faults_(faults),
+      arrivingFrom_(Clock::now()) {}
 
-AsyncFileReader::~AsyncFileReader() = default;
+// A caller may still be waiting inside when the last reference goes (its own thread released
+// it): it is woken with VFW_E_WRONG_STATE, and the members live until it has left.
+AsyncFileReader::~AsyncFileReader() {
+  std::unique_lock<std::mutex> guard(requestLock_);
+  closing_ = true;
+  requestDone_.notify_all();
+  requestDone_.wait(guard, [this] { return waiters_ == 0; });
+}
+
+std::uint64_t AsyncFileReader::Limit() const {
+  return faults_.shortAt ? std::min(size_, *faults_.shortAt) : size_;
+}
+
+std::uint64_t AsyncFileReader::ArrivedBy(Clock::time_point when) const {
+  std::uint64_t arrived = size_;
+  if (faults_.bytesPerSecond) {
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(when - arrivingFrom_).count();
+    const auto micros = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0));
+    // Whole seconds and the rest apart, so that large rates and long runs do not overflow.
+    arrived = std::min(arrived, micros / 1000000 * faults_.bytesPerSecond +
+                                    micros % 1000000 * faults_.bytesPerSecond / 1000000);
+  }
+  if (faults_.stallAt) arrived = std::min(arrived, *faults_.stallAt);
+  return arrived;
+}
+
+std::optional<AsyncFileReader::Clock::time_point> AsyncFileReader::ArrivalOf(
+    std::uint64_t end) const {
+  if (faults_.stallAt && end > *faults_.stallAt) return std::nullopt;
+  if (!faults_.bytesPerSecond) return arrivingFrom_;
+  const std::uint64_t rate = faults_.bytesPerSecond;
+  const std::uint64_t micros = end / rate * 1000000 + (end % rate * 1000000 + rate - 1) / rate;
+  return arrivingFrom_ + std::chrono::microseconds(micros);
+}
+
+HRESULT AsyncFileReader::AwaitArrival(std::uint64_t end) {
+  std::unique_lock<std::mutex> guard(requestLock_);
+  const unsigned stopsSeen = stops_;
+  const std::optional<Clock::time_point> due = ArrivalOf(end);
+  ++waiters_;
+  HRESULT result = S_OK;
+  while (!due || Clock::now() < *due) {
+    if (Interrupted(stopsSeen)) {
+      result = VFW_E_WRONG_STATE;
+      break;
+    }
+    if (due) {
+      requestDone_.wait_until(guard, *due);
+    } else {
+      requestDone_.wait(guard);
+    }
+  }
+  if (--waiters_ == 0 && closing_) requestDone_.notify_all();
+  return result;
+}
 
 HRESULT AsyncFileReader::OpenFile(const std::wstring& path, FileHandle& file, std::uint64_t& size) {
   FileHandle opened(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -40,7 +99,7 @@ STDMETHODIMP AsyncFileReader::QueryInterface(REFIID riid, void** object) {
 STDMETHODIMP_(ULONG) AsyncFileReader::AddRef() { return owner_.AddRef(); }
 STDMETHODIMP_(ULONG) AsyncFileReader::Release() { return owner_.Release(); }
 
-HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG& got) {
+HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG& got, bool wait) {
   got = 0;
   if (position < 0 || length < 0) return E_INVALIDARG;
   if (length > 0 && !buffer) return E_POINTER;
@@ -48,8 +107,12 @@ HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG
   const std::uint64_t end = start + static_cast<std::uint64_t>(length);
   if (faults_.estimatedLength && end >= *faults_.estimatedLength) estimateReached_ = true;
   if (faults_.failAt && *faults_.failAt >= start && *faults_.failAt < end) return E_FAIL;
-  const std::uint64_t limit = faults_.shortAt ? std::min(size_, *faults_.shortAt) : size_;
+  const std::uint64_t limit = Limit();
   const std::uint64_t wanted = start >= limit ? 0 : std::min<std::uint64_t>(length, limit - start);
+  if (wait && wanted > 0 && Networked() && ArrivedBy(Clock::now()) < start + wanted) {
+    const HRESULT arrived = AwaitArrival(start + wanted);
+    if (FAILED(arrived)) return arrived;
+  }
   while (static_cast<std::uint64_t>(got) < wanted) {
     // A positional read: the handle's own file pointer is never relied on, so threads don't race.
     OVERLAPPED at = {};
@@ -70,7 +133,7 @@ HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG
 
 STDMETHODIMP AsyncFileReader::SyncRead(LONGLONG position, LONG length, BYTE* buffer) {
   LONG got = 0;
-  return Read(position, length, buffer, got);
+  return Read(position, length, buffer, got, true);
 }
 
 // Both outputs are written unconditionally, as readers written the usual way do: a caller that
@@ -79,7 +142,9 @@ STDMETHODIMP AsyncFileReader::Length(LONGLONG* total, LONGLONG* available) {
   if (faults_.lengthFails) return E_FAIL;
   const bool estimating = faults_.estimatedLength && !estimateReached_;
   *total = static_cast<LONGLONG>(estimating ? *faults_.estimatedLength : size_);
-  *available = *total;
+  *available = Networked()
+                   ? static_cast<LONGLONG>(std::min<std::uint64_t>(ArrivedBy(Clock::now()), *total))
+                   : *total;
   return estimating ? VFW_S_ESTIMATED : S_OK;
 }
 
@@ -104,7 +169,19 @@ STDMETHODIMP AsyncFileReader::RequestAllocator(IMemAllocator* preferred,
   return S_OK;
 }
 
-HRESULT AsyncFileReader::FillSample(IMediaSample* sample) {
+HRESULT AsyncFileReader::SampleEnd(IMediaSample* sample, std::uint64_t& end) const {
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  const HRESULT timed = sample->GetTime(&start, &stop);
+  if (FAILED(timed)) return timed;
+  const LONGLONG position = start / 10000000;
+  const LONGLONG last = stop / 10000000;
+  if (position < 0 || last < position) return E_INVALIDARG;
+  end = std::min<std::uint64_t>(static_cast<std::uint64_t>(last), Limit());
+  return S_OK;
+}
+
+HRESULT AsyncFileReader::FillSample(IMediaSample* sample, bool wait) {
   REFERENCE_TIME start = 0;
   REFERENCE_TIME stop = 0;
   const HRESULT timed = sample->GetTime(&start, &stop);
@@ -117,7 +194,7 @@ HRESULT AsyncFileReader::FillSample(IMediaSample* sample) {
   if (FAILED(pointed)) return pointed;
   if (wanted < 0 || wanted > sample->GetSize()) return E_INVALIDARG;
   LONG got = 0;
-  const HRESULT read = Read(position, static_cast<LONG>(wanted), data, got);
+  const HRESULT read = Read(position, static_cast<LONG>(wanted), data, got, wait);
   if (FAILED(read)) return read;
   sample->SetActualDataLength(got);
   return read;
@@ -125,13 +202,23 @@ HRESULT AsyncFileReader::FillSample(IMediaSample* sample) {
 
 STDMETHODIMP AsyncFileReader::Request(IMediaSample* sample, DWORD_PTR user) {
   if (!sample) return E_POINTER;
-  {
-    std::lock_guard<std::mutex> guard(requestLock_);
-    if (flushing_) return VFW_E_WRONG_STATE;
+  std::uint64_t end = 0;
+  if (Networked()) {
+    const HRESULT ranged = SampleEnd(sample, end);
+    if (FAILED(ranged)) return ranged;
   }
-  const HRESULT result = FillSample(sample);
   try {
-    std::lock_guard<std::mutex> guard(requestLock_);
+    std::unique_lock<std::mutex> guard(requestLock_);
+    if (flushing_) return VFW_E_WRONG_STATE;
+    if (Networked() && ArrivedBy(Clock::now()) < end) {
+      // Not here yet: a WaitForNext completes it once its bytes have arrived.
+      pending_.push_back(Pending{ComPtr<IMediaSample>(sample), user, end});
+      requestDone_.notify_all();
+      return S_OK;
+    }
+    guard.unlock();
+    const HRESULT result = FillSample(sample, false);
+    guard.lock();
     completed_.push_back(Completed{ComPtr<IMediaSample>(sample), user, result});
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -144,25 +231,86 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
   if (!sample || !user) return E_POINTER;
   *sample = nullptr;
   *user = 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
   std::unique_lock<std::mutex> guard(requestLock_);
-  auto ready = [this] { return !completed_.empty() || flushing_; };
-  if (timeout == INFINITE) {
-    requestDone_.wait(guard, ready);
-  } else {
-    requestDone_.wait_for(guard, std::chrono::milliseconds(timeout), ready);
+  ++waiters_;
+  HRESULT result = VFW_E_TIMEOUT;
+  ComPtr<IMediaSample> done;
+  for (;;) {
+    if (!completed_.empty()) {
+      done = completed_.front().sample;
+      *user = completed_.front().user;
+      result = completed_.front().result;
+      completed_.pop_front();
+      break;
+    }
+    if (closing_) {
+      result = VFW_E_WRONG_STATE;
+      break;
+    }
+    // A flush hands every queued request back unread, one per call, then says so empty-handed.
+    if (flushing_) {
+      result = VFW_E_WRONG_STATE;
+      if (!pending_.empty()) {
+        done = pending_.front().sample;
+        *user = pending_.front().user;
+        pending_.erase(pending_.begin());
+      }
+      break;
+    }
+    // The queued request whose bytes come first is the next to complete.
+    auto next = std::min_element(pending_.begin(), pending_.end(),
+                                 [this](const Pending& a, const Pending& b) {
+                                   const auto dueA = ArrivalOf(a.end);
+                                   const auto dueB = ArrivalOf(b.end);
+                                   return dueA && (!dueB || *dueA < *dueB);
+                                 });
+    const std::optional<Clock::time_point> due =
+        next == pending_.end() ? std::nullopt : ArrivalOf(next->end);
+    const Clock::time_point now = Clock::now();
+    if (due && *due <= now) {
+      done = next->sample;
+      *user = next->user;
+      pending_.erase(next);
+      guard.unlock();
+      result = FillSample(done.Get(), false);
+      guard.lock();
+      break;
+    }
+    if (timeout != INFINITE && now >= deadline) break;
+    const bool untilDue = due && (timeout == INFINITE || *due < deadline);
+    if (untilDue) {
+      requestDone_.wait_until(guard, *due);
+    } else if (timeout != INFINITE) {
+      requestDone_.wait_until(guard, deadline);
+    } else {
+      requestDone_.wait(guard);
+    }
   }
-  if (completed_.empty()) return flushing_ ? VFW_E_WRONG_STATE : VFW_E_TIMEOUT;
-  ComPtr<IMediaSample> done = completed_.front().sample;
-  *user = completed_.front().user;
-  const HRESULT result = completed_.front().result;
-  completed_.pop_front();
+  if (--waiters_ == 0 && closing_) requestDone_.notify_all();
   *sample = done.Detach();
   return result;
 }
 
 STDMETHODIMP AsyncFileReader::SyncReadAligned(IMediaSample* sample) {
   if (!sample) return E_POINTER;
-  return FillSample(sample);
+  return FillSample(sample, true);
+}
+
+void AsyncFileReader::Interrupt() {
+  {
+    std::lock_guard<std::mutex> guard(requestLock_);
+    ++stops_;
+    try {
+      for (Pending& request : pending_) {
+        completed_.push_back(Completed{std::move(request.sample), request.user, VFW_E_WRONG_STATE});
+      }
+    } catch (const std::bad_alloc&) {
+      // What could not be handed back is dropped; its samples go back to their allocator.
+    }
+    pending_.clear();
+  }
+  requestDone_.notify_all();
 }
 
 STDMETHODIMP AsyncFileReader::BeginFlush() {

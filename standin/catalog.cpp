@@ -193,8 +193,10 @@ class VideoReader {
       (key == "media_title" ? video_.mediaTitle : video_.mediaDescription) = text;
       return true;
     }
-    if (key == "media_content" || key == "property_bag") {
-      const unsigned bit = key == "media_content" ? kHideMediaContent : kHidePropertyBag;
+    if (key == "media_content" || key == "property_bag" || key == "open_progress") {
+      const unsigned bit = key == "media_content"  ? kHideMediaContent
+                           : key == "property_bag" ? kHidePropertyBag
+                                                   : kHideOpenProgress;
       if (value == "none") {
         video_.faults.hidden |= bit;
       } else if (value == "yes") {
@@ -212,6 +214,15 @@ class VideoReader {
         return false;
       }
       video_.version = ULONG(number);
+      return true;
+    }
+    if (key == "load_ms") {
+      std::uint64_t number = 0;
+      if (!ParseUnsigned(value, number) || number > 0xFFFFFFFFull) {
+        error = "'load_ms' needs a 32-bit number";
+        return false;
+      }
+      video_.loadMs = static_cast<std::uint32_t>(number);
       return true;
     }
     if (key == "subtitle") return Subtitle(value, error);
@@ -299,7 +310,8 @@ class VideoReader {
     Faults& faults = video_.faults;
     if (entry.key.size() == 3) return ReaderFault(name, Lowered(entry.key[2]), entry, error);
     if (name == "no_async_reader" || name == "length_fails" || name == "length_estimated" ||
-        name == "syncread_fail_at" || name == "syncread_short_at") {
+        name == "syncread_fail_at" || name == "syncread_short_at" || name == "stall_at" ||
+        name == "rate_kbps") {
       return ReaderFault(name, "", entry, error);
     }
     if (name == "load") {
@@ -373,8 +385,9 @@ class VideoReader {
       error = "a reader fault names the pin Container or Audio";
       return false;
     }
-    const bool needsNumber =
-        name == "syncread_fail_at" || name == "syncread_short_at" || name == "length_estimated";
+    const bool needsNumber = name == "syncread_fail_at" || name == "syncread_short_at" ||
+                             name == "length_estimated" || name == "stall_at" ||
+                             name == "rate_kbps";
     std::uint64_t number = 0;
     if (needsNumber != entry.hasValue || (needsNumber && !ParseUnsigned(entry.value, number))) {
       error =
@@ -392,6 +405,14 @@ class VideoReader {
         target->failAt = number;
       } else if (name == "syncread_short_at") {
         target->shortAt = number;
+      } else if (name == "stall_at") {
+        target->stallAt = number;
+      } else if (name == "rate_kbps") {
+        if (number == 0 || number > 0xFFFFFFFFull) {
+          error = "'rate_kbps' needs 1 to 4294967295 kilobits per second";
+          return false;
+        }
+        target->bytesPerSecond = number * 1000 / 8;
       } else {
         error = "unknown reader fault '" + name + "'";
         return false;

@@ -48,6 +48,8 @@ struct ReaderFaults {
   std::optional<std::uint64_t> failAt;           // a SyncRead covering this byte fails
   std::optional<std::uint64_t> shortAt;          // reads behave as if the file ended here
   std::optional<std::uint64_t> estimatedLength;  // Length's estimate until a read reaches it
+  std::optional<std::uint64_t> stallAt;          // bytes from here on never arrive
+  std::uint64_t bytesPerSecond = 0;              // arrival rate from Load on; 0: all at once
 };
 
 struct Faults {
@@ -74,6 +76,7 @@ struct Video {
   std::optional<std::wstring> mediaTitle;
   std::optional<std::wstring> mediaDescription;
   std::optional<ULONG> version;
+  std::uint32_t loadMs = 0;  // how long Load takes after reading the catalog
   std::vector<SubtitleTrack> tracks;
   Faults faults;
 };

@@ -15,6 +15,7 @@ enum HiddenInterface : unsigned {
   kHideSourceControl = 2,
   kHidePropertyBag = 4,
   kHideMediaContent = 8,
+  kHideOpenProgress = 16,
 };
 
 struct ProcessControls {

@@ -25,7 +25,7 @@ HRESULT NewBstr(const std::wstring& text, BSTR* out) {
 
 HRESULT OpenStreamPin(IBaseFilter& filter, const wchar_t* name, const std::wstring& path,
                       std::vector<MediaType> types, const ReaderFaults& faults,
-                      std::unique_ptr<PinBase>& pin) {
+                      std::unique_ptr<StreamPin>& pin) {
   FileHandle file;
   std::uint64_t size = 0;
   const HRESULT opened = AsyncFileReader::OpenFile(path, file, size);
@@ -61,6 +61,8 @@ STDMETHODIMP SourceFilter::QueryInterface(REFIID riid, void** object) {
   } else if ((IsEqualIID(riid, kIidMediaContent) || IsEqualIID(riid, IID_IDispatch)) &&
              !(hidden & kHideMediaContent)) {
     *object = static_cast<IAMMediaContent*>(this);
+  } else if (IsEqualIID(riid, IID_IAMOpenProgress) && !(hidden & kHideOpenProgress)) {
+    *object = static_cast<IAMOpenProgress*>(this);
   } else {
     return E_NOINTERFACE;
   }
@@ -83,7 +85,7 @@ std::shared_ptr<const Video> SourceFilter::LoadedVideo() const {
 
 unsigned SourceFilter::HiddenInterfaces() const {
   const std::shared_ptr<const Video> video = LoadedVideo();
-  return CurrentControls().hidden | (video ? video->faults.hidden : 0);
+  return CurrentControls().hidden | (video ? video->faults.hidden : 0) | loadingHidden_;
 }
 
 STDMETHODIMP SourceFilter::GetClassID(CLSID* id) {
@@ -96,15 +98,19 @@ HRESULT SourceFilter::ChangeState(FILTER_STATE next, REFERENCE_TIME start) {
   std::lock_guard<std::mutex> change(stateChange_);
   FILTER_STATE previous;
   std::vector<SubtitlePin*> subtitles;
+  std::vector<StreamPin*> streams;
   {
     std::lock_guard<std::mutex> guard(lock_);
     previous = state_;
     subtitles = subtitlePins_;
+    streams = streamPins_;
   }
   // Samples flow from the pause on, as for any push source: a renderer completes its pause only
   // with a first sample, and the graph manager runs the graph once every filter has paused.
   HRESULT result = S_OK;
   if (next == State_Stopped) {
+    // A stop ends every wait for bytes that have not arrived, as a network source's does.
+    for (StreamPin* pin : streams) pin->InterruptReads();
     for (SubtitlePin* pin : subtitles) pin->StopStreaming();
   } else if (previous == State_Stopped) {
     for (SubtitlePin* pin : subtitles) {
@@ -208,14 +214,16 @@ STDMETHODIMP SourceFilter::QueryVendorInfo(LPWSTR* info) {
 HRESULT SourceFilter::BuildPins(const Video& video) {
   const Faults& faults = video.faults;
   std::vector<std::unique_ptr<PinBase>> pins;
+  std::vector<StreamPin*> streams;
   std::vector<SubtitlePin*> subtitles;
   if (faults.inputPinFirst) pins.push_back(std::make_unique<StrayInputPin>(*this));
   if (faults.queryDirectionPin) pins.push_back(std::make_unique<UndecidedPin>(*this));
 
-  std::unique_ptr<PinBase> pin;
+  std::unique_ptr<StreamPin> pin;
   HRESULT opened = OpenStreamPin(*this, L"Container", video.containerPath,
                                  {MediaType::Stream(faults.containerMajor)}, faults.container, pin);
   if (FAILED(opened)) return opened;
+  streams.push_back(pin.get());
   pins.push_back(std::move(pin));
   if (video.audioPath) {
     std::vector<MediaType> types;
@@ -226,6 +234,7 @@ HRESULT SourceFilter::BuildPins(const Video& video) {
     types.push_back(MediaType::Stream(faults.audioMajor));
     opened = OpenStreamPin(*this, L"Audio", *video.audioPath, std::move(types), faults.audio, pin);
     if (FAILED(opened)) return opened;
+    streams.push_back(pin.get());
     pins.push_back(std::move(pin));
   }
   for (size_t i = 0; i < video.tracks.size(); ++i) {
@@ -237,6 +246,7 @@ HRESULT SourceFilter::BuildPins(const Video& video) {
   }
   std::lock_guard<std::mutex> guard(lock_);
   pins_ = std::move(pins);
+  streamPins_ = std::move(streams);
   subtitlePins_ = std::move(subtitles);
   return S_OK;
 }
@@ -262,9 +272,29 @@ STDMETHODIMP SourceFilter::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
       SetLastLoadError("the catalog asks this load to fail");
       return video->faults.load;
     }
+    WIN32_FILE_ATTRIBUTE_DATA container = {};
+    const LONGLONG total =
+        GetFileAttributesExW(video->containerPath.c_str(), GetFileExInfoStandard, &container)
+            ? static_cast<LONGLONG>(
+                  ULARGE_INTEGER{{container.nFileSizeLow, container.nFileSizeHigh}}.QuadPart)
+            : 0;
+    if (video->loadMs) {
+      loadingHidden_ = video->faults.hidden;
+      const HRESULT waited = TakeLoadTime(video->loadMs, total);
+      loadingHidden_ = 0;
+      if (FAILED(waited)) {
+        SetLastLoadError("the load was aborted");
+        return waited;
+      }
+    }
     // The pins refer to the video's tracks; it is kept for the filter's life from here on.
     const HRESULT built = BuildPins(*video);
     if (FAILED(built)) return built;
+    {
+      std::lock_guard<std::mutex> progress(progressLock_);
+      loadTotal_ = total;
+      loaded_ = true;
+    }
     std::lock_guard<std::mutex> guard(lock_);
     address_ = address;
     video_ = std::move(video);
@@ -272,6 +302,51 @@ STDMETHODIMP SourceFilter::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
     return E_OUTOFMEMORY;
   }
   SetLastLoadError("");
+  return S_OK;
+}
+
+HRESULT SourceFilter::TakeLoadTime(std::uint32_t ms, LONGLONG total) {
+  std::unique_lock<std::mutex> guard(progressLock_);
+  loading_ = true;
+  aborting_ = false;
+  loadStarted_ = std::chrono::steady_clock::now();
+  loadTime_ = std::chrono::milliseconds(ms);
+  loadTotal_ = total;
+  abortAsked_.wait_for(guard, loadTime_, [this] { return aborting_; });
+  const bool aborted = aborting_;
+  loading_ = false;
+  aborting_ = false;
+  return aborted ? E_ABORT : S_OK;
+}
+
+// While a slow Load takes its time, the container counts as fetched in proportion to the time
+// passed; once loaded, all of it.
+STDMETHODIMP SourceFilter::QueryProgress(LONGLONG* total, LONGLONG* current) {
+  if (!total || !current) return E_POINTER;
+  std::lock_guard<std::mutex> guard(progressLock_);
+  *total = 0;
+  *current = 0;
+  if (loaded_) {
+    *total = *current = loadTotal_;
+    return S_OK;
+  }
+  if (!loading_) return E_UNEXPECTED;
+  const auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - loadStarted_);
+  *total = loadTotal_;
+  *current = loadTotal_ * std::min(passed, loadTime_).count() / loadTime_.count();
+  return S_OK;
+}
+
+// Called from another thread than the Load's; it takes only the progress lock, which the
+// waiting Load has given up.
+STDMETHODIMP SourceFilter::AbortOperation() {
+  {
+    std::lock_guard<std::mutex> guard(progressLock_);
+    if (!loading_) return S_OK;
+    aborting_ = true;
+  }
+  abortAsked_.notify_all();
   return S_OK;
 }
 

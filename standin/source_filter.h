@@ -2,7 +2,8 @@
 // container, its separate audio stream and its subtitle tracks on output pins, its properties
 // through IPropertyBag2 and IAMMediaContent, and the address rules through ISourceControl.
 // Thread rule: free-threaded. Members are guarded by lock_, state changes are serialised by
-// stateChange_, and the pins and the video never change after Load.
+// stateChange_, and the pins and the video never change after Load. A slow Load's progress has a
+// lock of its own, so that IAMOpenProgress answers and aborts while Load holds stateChange_.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,8 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +27,7 @@
 
 namespace kavo::standin {
 
+class StreamPin;
 class SubtitlePin;
 
 class SourceFilter final : public IBaseFilter,
@@ -31,6 +35,7 @@ class SourceFilter final : public IBaseFilter,
                            public ISourceControl,
                            public IPropertyBag2,
                            public IAMMediaContent,
+                           public IAMOpenProgress,
                            public LiveObject {
  public:
   SourceFilter();
@@ -95,11 +100,16 @@ class SourceFilter final : public IBaseFilter,
   STDMETHODIMP get_MoreInfoBannerURL(BSTR* text) override;
   STDMETHODIMP get_MoreInfoText(BSTR* text) override;
 
+  STDMETHODIMP QueryProgress(LONGLONG* total, LONGLONG* current) override;
+  STDMETHODIMP AbortOperation() override;
+
  private:
   std::shared_ptr<const Video> LoadedVideo() const;
   unsigned HiddenInterfaces() const;
   HRESULT BuildPins(const Video& video);
   HRESULT ChangeState(FILTER_STATE next, REFERENCE_TIME start);
+  // Takes a slow Load's time; E_ABORT as soon as AbortOperation asks.
+  HRESULT TakeLoadTime(std::uint32_t ms, LONGLONG total);
 
   std::atomic<ULONG> references_{0};
   mutable std::mutex lock_;
@@ -112,7 +122,18 @@ class SourceFilter final : public IBaseFilter,
   std::wstring address_;
   std::shared_ptr<const Video> video_;
   std::vector<std::unique_ptr<PinBase>> pins_;
+  std::vector<StreamPin*> streamPins_;
   std::vector<SubtitlePin*> subtitlePins_;
+  std::atomic<unsigned> loadingHidden_{0};  // the catalog's hidden interfaces, while loading
+
+  std::mutex progressLock_;
+  std::condition_variable abortAsked_;
+  bool loading_ = false;  // a Load is taking its time
+  bool aborting_ = false;
+  std::chrono::steady_clock::time_point loadStarted_;
+  std::chrono::milliseconds loadTime_{0};
+  LONGLONG loadTotal_ = 0;  // the container's size
+  bool loaded_ = false;
 };
 
 }  // namespace kavo::standin

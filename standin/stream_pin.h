@@ -14,6 +14,9 @@ class StreamPin final : public PinBase {
             std::uint64_t size, const ReaderFaults& faults);
   ~StreamPin() override;
 
+  // The filter stopped: waiting reads and queued requests fail.
+  void InterruptReads() { reader_.Interrupt(); }
+
  protected:
   HRESULT QueryOther(REFIID riid, void** object) override;
 

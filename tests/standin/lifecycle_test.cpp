@@ -1,5 +1,6 @@
 // Registration, creation, the interface table, Load and the process-wide knobs.
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "standin_fixture.h"
@@ -47,8 +48,9 @@ TEST_F(StandInLifecycle, RegistersAnInProcessServerForThisUserWithThreadingModel
 TEST_F(StandInLifecycle, OffersEveryInterfaceOfTheContractWithOneIdentity) {
   ComPtr<IBaseFilter> filter = Create();
   ASSERT_TRUE(filter);
-  for (REFIID riid : {IID_IPersist, IID_IMediaFilter, IID_IBaseFilter, IID_IFileSourceFilter,
-                      IID_ISourceControl, IID_IPropertyBag2, kIidMediaContent}) {
+  for (REFIID riid :
+       {IID_IPersist, IID_IMediaFilter, IID_IBaseFilter, IID_IFileSourceFilter, IID_ISourceControl,
+        IID_IPropertyBag2, kIidMediaContent, IID_IAMOpenProgress}) {
     ComPtr<IUnknown> answer;
     ASSERT_EQ(filter->QueryInterface(riid, reinterpret_cast<void**>(answer.GetAddressOf())), S_OK);
     ComPtr<IUnknown> identity;
@@ -87,13 +89,58 @@ TEST_F(StandInLifecycle, PerVideoFaultsHideInterfacesOnceLoaded) {
   ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("hide")
                                           .Fault("no_source_control")
                                           .Line("property_bag = none")
-                                          .Line("media_content = none"));
+                                          .Line("media_content = none")
+                                          .Line("open_progress = none"));
   ASSERT_TRUE(filter);
+  EXPECT_FALSE(Offers(filter.Get(), IID_IAMOpenProgress));
   EXPECT_FALSE(Offers(filter.Get(), IID_ISourceControl));
   EXPECT_FALSE(Offers(filter.Get(), IID_IPropertyBag2));
   EXPECT_FALSE(Offers(filter.Get(), kIidMediaContent));
   EXPECT_FALSE(Offers(filter.Get(), IID_IDispatch));
   EXPECT_TRUE(Offers(filter.Get(), IID_IFileSourceFilter));
+}
+
+// A slow Load reports its progress, and an abort from another thread ends it at once; the filter
+// stays unloaded then and loads later as if nothing had happened.
+TEST_F(StandInLifecycle, ASlowLoadTakesItsTimeAndCanBeAborted) {
+  using Clock = std::chrono::steady_clock;
+  ASSERT_TRUE(
+      catalog_.Add(CatalogVideo("slow").Container(PatternBytes(1000)).Line("load_ms = 150")));
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("stuck").Line("load_ms = 5000")));
+  ComPtr<IBaseFilter> filter = Create();
+  ComPtr<IAMOpenProgress> progress;
+  ASSERT_EQ(filter->QueryInterface(IID_IAMOpenProgress,
+                                   reinterpret_cast<void**>(progress.GetAddressOf())),
+            S_OK);
+  LONGLONG total = -1;
+  LONGLONG current = -1;
+
+  std::atomic<HRESULT> loaded{E_PENDING};
+  Clock::time_point ended;
+  std::thread loader([&] {
+    loaded = LoadAddress(filter.Get(), WatchAddress("stuck"));
+    ended = Clock::now();
+  });
+  Sleep(50);
+  EXPECT_EQ(progress->QueryProgress(&total, &current), S_OK);
+  EXPECT_EQ(total, 4096);
+  EXPECT_GT(current, 0);
+  EXPECT_LT(current, total);
+  const Clock::time_point asked = Clock::now();
+  EXPECT_EQ(progress->AbortOperation(), S_OK);
+  loader.join();
+  EXPECT_EQ(loaded, E_ABORT);
+  EXPECT_LT(ended - asked, std::chrono::milliseconds(50));
+  EXPECT_TRUE(Pins(filter.Get()).empty()) << "an aborted Load leaves the filter unloaded";
+  EXPECT_EQ(progress->QueryProgress(&total, &current), E_UNEXPECTED);
+
+  EXPECT_EQ(progress->AbortOperation(), S_OK) << "with no Load pending it changes nothing";
+  const Clock::time_point started = Clock::now();
+  EXPECT_EQ(LoadAddress(filter.Get(), WatchAddress("slow")), S_OK);
+  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(150));
+  EXPECT_EQ(progress->QueryProgress(&total, &current), S_OK);
+  EXPECT_EQ(total, 1000);
+  EXPECT_EQ(current, 1000);
 }
 
 TEST_F(StandInLifecycle, LoadFindsTheVideoByAnyAcceptedAddressAndKeepsTheAddressGiven) {

@@ -56,6 +56,7 @@ class StandIn {
     kSourceControl = 2,  // ISourceControl
     kPropertyBag = 4,    // IPropertyBag2
     kMediaContent = 8,   // IAMMediaContent (and IDispatch)
+    kOpenProgress = 16,  // IAMOpenProgress
   };
 
   static void Reset();
