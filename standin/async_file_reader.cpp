@@ -177,7 +177,11 @@ HRESULT AsyncFileReader::SampleEnd(IMediaSample* sample, std::uint64_t& end) con
   const LONGLONG position = start / 10000000;
   const LONGLONG last = stop / 10000000;
   if (position < 0 || last < position) return E_INVALIDARG;
-  end = std::min<std::uint64_t>(static_cast<std::uint64_t>(last), Limit());
+  // A request that starts at or past the end needs no bytes: it completes at once, short.
+  const std::uint64_t limit = Limit();
+  end = static_cast<std::uint64_t>(position) >= limit
+            ? 0
+            : std::min<std::uint64_t>(static_cast<std::uint64_t>(last), limit);
   return S_OK;
 }
 
