@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <new>
+#include <optional>
 
 namespace kavo::host {
 
@@ -41,17 +42,23 @@ class Flush {
 // while flushing, that it has nothing to give back has let it go.
 HRESULT WaitForRequest(IAsyncReader& reader, IMediaSample* request, const HostStop& stop,
                        Flush& flush) {
+  // Bytes that are there come back at once; only a request that waits needs the host's wake-up.
+  std::optional<HostStop::Wake> wake;
   for (;;) {
     IMediaSample* done = nullptr;
     DWORD_PTR user = 0;
-    const HRESULT result = reader.WaitForNext(stop.PollMs(), &done, &user);
+    const HRESULT result = reader.WaitForNext(wake ? stop.PollMs() : 0, &done, &user);
     if (done) {
       done->Release();  // handed back with a reference for us; the slot keeps its own
       if (done == request) return result;
       continue;  // no other request of ours is out; a stray one is not ours to keep
     }
     if (result == VFW_E_TIMEOUT) {
-      if (stop.Requested()) flush.Stop();  // a host that can only be polled
+      if (!wake) {
+        wake.emplace(stop, &Flush::Wake, &flush);
+      } else if (stop.Requested()) {
+        flush.Stop();  // a host that can only be polled
+      }
       continue;
     }
     if (flush.begun()) return result;
@@ -78,19 +85,17 @@ ReadOutcome ReadStoppable(IAsyncReader& reader, RequestSlot& slot, const HostSto
     }
   }
   Flush flush(reader);
-  {
+  if (SUCCEEDED(queued)) {
+    outcome.result = WaitForRequest(reader, slot.sample.Get(), stop, flush);
+    outcome.delivered = slot.sample->GetActualDataLength();
+  } else {
+    // Alignment the reader insists on, or no requests at all.
     const HostStop::Wake wake(stop, &Flush::Wake, &flush);
-    if (SUCCEEDED(queued)) {
-      outcome.result = WaitForRequest(reader, slot.sample.Get(), stop, flush);
-      outcome.delivered = slot.sample->GetActualDataLength();
-    } else {
-      // Alignment the reader insists on, or no requests at all.
-      outcome.result = reader.SyncRead(position, count, buffer);
-      outcome.delivered = outcome.result == S_OK ? count : kUncounted;
-    }
+    outcome.result = reader.SyncRead(position, count, buffer);
+    outcome.delivered = outcome.result == S_OK ? count : kUncounted;
   }
-  flush.End();
-  if (flush.stopped() || stop.Requested()) {
+  flush.End();  // the wake-up is gone: nothing flushes from here on
+  if (flush.stopped()) {
     outcome.stopped = true;
     outcome.delivered = 0;
   }
