@@ -266,17 +266,31 @@ TEST_F(SubtitleRenderer, LaterEndOfStreamReplacesTheFileWithAllCues) {
   EXPECT_TRUE(FileExists(path));
 }
 
-TEST_F(SubtitleRenderer, NameThatNoFileCanHoldWritesNothing) {
-  Build({L"what?", L"star*"});
-  for (size_t pin = 0; pin < 2; ++pin) {
+// Characters Windows refuses in a name (control characters too) become "_", as separators do, and
+// a name that would take the path to MAX_PATH is shortened before its type: every track keeps its
+// file, and a name that could be written stays as it was.
+TEST_F(SubtitleRenderer, NameThatNoFileCouldHoldStillGetsItsFile) {
+  const std::wstring stem = FreshName(L"n");
+  const std::vector<std::wstring> names = {stem + L"what?",
+                                           stem + L"star*",
+                                           stem + L"<\"a\">|b",
+                                           stem + L"tab\tend\x1f",
+                                           stem + L"Caf\u00e9 \U0001F600",
+                                           stem + std::wstring(300, L'x')};
+  const std::vector<std::wstring> stored = {stem + L"what_",    stem + L"star_", stem + L"__a___b",
+                                            stem + L"tab_end_", names[4],        stem + L"xxx"};
+  Build(names);
+  for (size_t pin = 0; pin < names.size(); ++pin) {
+    SCOPED_TRACE(pin);
     ASSERT_EQ(source_->Deliver(pin, "line", 0, 10000), S_OK);
     ASSERT_EQ(source_->DeliverEndOfStream(pin), S_OK);
     std::wstring path;
-    EXPECT_EQ(FilePath(renderers_[pin].Get(), &path), VFW_E_NOT_FOUND);
-    // The failure says why: the system refused the name.
-    const HRESULT written = renderers_[pin]->GetWriteResult();
-    EXPECT_TRUE(FAILED(written) && HRESULT_FACILITY(written) == FACILITY_WIN32)
-        << std::hex << written;
+    ASSERT_EQ(FilePath(renderers_[pin].Get(), &path), S_OK);
+    EXPECT_EQ(ParentFolder(path), TempFolder());
+    EXPECT_LT(path.size(), size_t{MAX_PATH});
+    EXPECT_EQ(path.substr(path.size() - 4), L".srt");
+    EXPECT_NE(path.find(L"." + stored[pin]), std::wstring::npos);
+    EXPECT_TRUE(FileExists(path));
   }
 }
 
