@@ -372,12 +372,12 @@ TEST_P(HandOver, MainOpenHandsEverythingOverInOrder) {
   ASSERT_THAT(calls, SizeIs(10)) << ::testing::PrintToString(calls);
   EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 8),
               ElementsAre("input_GetItem " + input,
-                          "vlc_meta_AddExtra " + CoreRecorder::Pointer(hostInput.meta) +
-                              " \"date\" " + Quoted(LongDateAndTime(LocalTime(kTimestamp))),
                           "input_item_SetMeta " + item + " 6 " + Quoted(kDescription),
                           "input_item_SetMeta " + item + " 16 " + Quoted(kThumbnails),
                           "input_item_SetMeta " + item + " 0 " + Quoted(kTitle),
                           "input_item_SetMeta " + item + " 8 \"2020\"",
+                          "vlc_meta_AddExtra " + CoreRecorder::Pointer(hostInput.meta) +
+                              " \"date\" " + Quoted(LongDateAndTime(LocalTime(kTimestamp))),
                           "var_SetChecked " + input + " \"start-time\" 80 90.0000076",
                           SlaveCall(kind(), slave)));
 

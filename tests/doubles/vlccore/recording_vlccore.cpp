@@ -2,7 +2,10 @@
 // core functions the plug-in looks up and records every call as one line of text with the
 // performance counter at that moment, which a test reads back through the recorder_* exports. Log
 // lines (vlc_Log) are kept apart from the other calls, with their format expanded as the host's own
-// loggers expand it.
+// loggers expand it. Like the host, input_item_SetMeta stores a copy of the value in the item's
+// meta record (an array of strings at its start), creating the record when the item has none; an
+// extra added to the item's record while the item's lock is free is recorded with
+// " (item unlocked)", a field set while it is held with " (item locked)".
 #include <windows.h>
 
 #include <chrono>
@@ -10,7 +13,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <list>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +40,15 @@ int shape = 0;
 thread_local int threadShape = -1;
 void* item = nullptr;
 int controlResult = 0;
+std::multiset<const void*> heldMutexes;
+std::list<std::string> metaTexts;  // every value stored in a record, kept for good
+
+// From the hosts' headers, independently of the plug-in: p_meta and the lock inside input_item_t
+// per shape, x86-64 then x86 (-1: the lock differs between the builds of that shape).
+constexpr bool kWin64 = sizeof(void*) == 8;
+constexpr std::ptrdiff_t kItemMeta[3] = {kWin64 ? 112 : 64, kWin64 ? 104 : 60, kWin64 ? 104 : 60};
+constexpr std::ptrdiff_t kItemLock[3] = {kWin64 ? 256 : 148, -1, kWin64 ? 344 : 220};
+std::ptrdiff_t itemMetaOverride = -1;  // an early build's p_meta, for a test
 
 std::string Pointer(const void* p) {
   char text[32];
@@ -49,6 +65,20 @@ int CurrentShape() {
   if (threadShape >= 0) return threadShape;
   std::lock_guard<std::mutex> guard(lock);
   return shape;
+}
+
+// Under `lock`: where the current shape keeps p_meta and the lock inside `target`.
+std::ptrdiff_t MetaOffset(int currentShape) {
+  return itemMetaOverride >= 0 ? itemMetaOverride : kItemMeta[currentShape];
+}
+void* ItemMeta(void* target, int currentShape) {
+  void* meta = nullptr;
+  std::memcpy(&meta, static_cast<char*>(target) + MetaOffset(currentShape), sizeof meta);
+  return meta;
+}
+bool ItemLockHeld(void* target, int currentShape) {
+  const std::ptrdiff_t offset = kItemLock[currentShape];
+  return offset >= 0 && heldMutexes.count(static_cast<char*>(target) + offset) > 0;
 }
 
 void Record(std::string line) {
@@ -131,11 +161,49 @@ __declspec(dllexport) void* input_GetItem(void* input) {
 }
 
 __declspec(dllexport) void input_item_SetMeta(void* target, int type, const char* value) {
-  Record("input_item_SetMeta " + Pointer(target) + " " + Number(type) + " " + Quoted(value));
+  const int currentShape = CurrentShape();
+  std::string note;
+  if (target && type >= 0 && type < 32) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (ItemLockHeld(target, currentShape)) note = " (item locked)";
+    void* meta = ItemMeta(target, currentShape);
+    if (!meta) {
+      meta = std::calloc(1, 64 * sizeof(void*));  // the host's vlc_meta_New, never freed here
+      std::memcpy(static_cast<char*>(target) + MetaOffset(currentShape), &meta, sizeof meta);
+    }
+    const char* text = nullptr;
+    if (value) text = metaTexts.insert(metaTexts.end(), value)->c_str();
+    std::memcpy(static_cast<char*>(meta) + type * sizeof(void*), &text, sizeof text);
+  }
+  Record("input_item_SetMeta " + Pointer(target) + " " + Number(type) + " " + Quoted(value) + note);
 }
 
 __declspec(dllexport) void vlc_meta_AddExtra(void* meta, const char* key, const char* value) {
-  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value));
+  const int currentShape = CurrentShape();
+  std::string note;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (item && meta == ItemMeta(item, currentShape) && kItemLock[currentShape] >= 0 &&
+        !ItemLockHeld(item, currentShape))
+      note = " (item unlocked)";
+  }
+  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value) + note);
+}
+
+__declspec(dllexport) void vlc_mutex_lock(void* mutex) {
+  std::lock_guard<std::mutex> guard(lock);
+  heldMutexes.insert(mutex);
+}
+
+__declspec(dllexport) void vlc_mutex_unlock(void* mutex) {
+  bool held = false;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = heldMutexes.find(mutex);
+    held = found != heldMutexes.end();
+    if (held) heldMutexes.erase(found);
+  }
+  if (!held) Record("vlc_mutex_unlock " + Pointer(mutex) + " (not held)");
 }
 
 __declspec(dllexport) int var_SetChecked(void* object, const char* name, int type, VlcValue value) {
@@ -156,6 +224,21 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   shape = hostShape;
   item = inputItem;
   controlResult = 0;
+  heldMutexes.clear();
+  itemMetaOverride = -1;
+}
+
+// From now until the next reset, p_meta sits at `offset` inside the item (an early build's
+// layout); -1 goes back to the shape's own.
+__declspec(dllexport) void recorder_SetItemMeta(std::ptrdiff_t offset) {
+  std::lock_guard<std::mutex> guard(lock);
+  itemMetaOverride = offset;
+}
+
+// Mutexes taken through vlc_mutex_lock and not yet given back.
+__declspec(dllexport) int recorder_HeldMutexes() {
+  std::lock_guard<std::mutex> guard(lock);
+  return static_cast<int>(heldMutexes.size());
 }
 
 __declspec(dllexport) void recorder_SetThreadShape(int hostShape) { threadShape = hostShape; }
