@@ -2,10 +2,9 @@
 // core functions the plug-in looks up and records every call as one line of text with the
 // performance counter at that moment, which a test reads back through the recorder_* exports. Log
 // lines (vlc_Log) are kept apart from the other calls, with their format expanded as the host's own
-// loggers expand it. Like the host, input_item_SetMeta stores a copy of the value in the item's
-// meta record (an array of strings at its start), creating the record when the item has none; an
-// extra added to the item's record while the item's lock is free is recorded with
-// " (item unlocked)", a field set while it is held with " (item locked)".
+// loggers expand it. Like the host, input_item_SetMeta stores the value in the item's meta record
+// (strings first), making the record an item lacks; an extra added to the item's record while the
+// item's lock is not held through vlc_mutex_lock is recorded with " (item unlocked)".
 #include <windows.h>
 
 #include <chrono>
@@ -14,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <list>
 #include <mutex>
 #include <set>
@@ -41,14 +39,19 @@ thread_local int threadShape = -1;
 void* item = nullptr;
 int controlResult = 0;
 std::multiset<const void*> heldMutexes;
-std::list<std::string> metaTexts;  // every value stored in a record, kept for good
-
-// From the hosts' headers, independently of the plug-in: p_meta and the lock inside input_item_t
-// per shape, x86-64 then x86 (-1: the lock differs between the builds of that shape).
+std::list<std::string> metaTexts;  // what the records point at, kept for good
+// From the hosts' headers, independently of the plug-in: p_meta and the item's lock per shape (-1:
+// not the same in every build of the shape); a test may move p_meta as an early build had it.
 constexpr bool kWin64 = sizeof(void*) == 8;
 constexpr std::ptrdiff_t kItemMeta[3] = {kWin64 ? 112 : 64, kWin64 ? 104 : 60, kWin64 ? 104 : 60};
 constexpr std::ptrdiff_t kItemLock[3] = {kWin64 ? 256 : 148, -1, kWin64 ? 344 : 220};
-std::ptrdiff_t itemMetaOverride = -1;  // an early build's p_meta, for a test
+std::ptrdiff_t movedItemMeta = -1;
+
+// Under `lock`: the item's p_meta member.
+void*& ItemMeta(void* target, int currentShape) {
+  const std::ptrdiff_t at = movedItemMeta >= 0 ? movedItemMeta : kItemMeta[currentShape];
+  return *reinterpret_cast<void**>(static_cast<char*>(target) + at);
+}
 
 std::string Pointer(const void* p) {
   char text[32];
@@ -65,20 +68,6 @@ int CurrentShape() {
   if (threadShape >= 0) return threadShape;
   std::lock_guard<std::mutex> guard(lock);
   return shape;
-}
-
-// Under `lock`: where the current shape keeps p_meta and the lock inside `target`.
-std::ptrdiff_t MetaOffset(int currentShape) {
-  return itemMetaOverride >= 0 ? itemMetaOverride : kItemMeta[currentShape];
-}
-void* ItemMeta(void* target, int currentShape) {
-  void* meta = nullptr;
-  std::memcpy(&meta, static_cast<char*>(target) + MetaOffset(currentShape), sizeof meta);
-  return meta;
-}
-bool ItemLockHeld(void* target, int currentShape) {
-  const std::ptrdiff_t offset = kItemLock[currentShape];
-  return offset >= 0 && heldMutexes.count(static_cast<char*>(target) + offset) > 0;
 }
 
 void Record(std::string line) {
@@ -162,32 +151,27 @@ __declspec(dllexport) void* input_GetItem(void* input) {
 
 __declspec(dllexport) void input_item_SetMeta(void* target, int type, const char* value) {
   const int currentShape = CurrentShape();
-  std::string note;
-  if (target && type >= 0 && type < 32) {
+  if (target && type >= 0 && type < 64) {
     std::lock_guard<std::mutex> guard(lock);
-    if (ItemLockHeld(target, currentShape)) note = " (item locked)";
-    void* meta = ItemMeta(target, currentShape);
-    if (!meta) {
-      meta = std::calloc(1, 64 * sizeof(void*));  // the host's vlc_meta_New, never freed here
-      std::memcpy(static_cast<char*>(target) + MetaOffset(currentShape), &meta, sizeof meta);
-    }
-    const char* text = nullptr;
-    if (value) text = metaTexts.insert(metaTexts.end(), value)->c_str();
-    std::memcpy(static_cast<char*>(meta) + type * sizeof(void*), &text, sizeof text);
+    void*& meta = ItemMeta(target, currentShape);
+    if (!meta) meta = std::calloc(64, sizeof(void*));  // as vlc_meta_New; never freed here
+    static_cast<const char**>(meta)[type] =
+        value ? metaTexts.insert(metaTexts.end(), value)->c_str() : nullptr;
   }
-  Record("input_item_SetMeta " + Pointer(target) + " " + Number(type) + " " + Quoted(value) + note);
+  Record("input_item_SetMeta " + Pointer(target) + " " + Number(type) + " " + Quoted(value));
 }
 
 __declspec(dllexport) void vlc_meta_AddExtra(void* meta, const char* key, const char* value) {
   const int currentShape = CurrentShape();
-  std::string note;
+  bool unlocked = false;
   {
     std::lock_guard<std::mutex> guard(lock);
-    if (item && meta == ItemMeta(item, currentShape) && kItemLock[currentShape] >= 0 &&
-        !ItemLockHeld(item, currentShape))
-      note = " (item unlocked)";
+    const std::ptrdiff_t at = kItemLock[currentShape];
+    unlocked = item && at >= 0 && meta == ItemMeta(item, currentShape) &&
+               heldMutexes.count(static_cast<char*>(item) + at) == 0;
   }
-  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value) + note);
+  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value) +
+         (unlocked ? " (item unlocked)" : ""));
 }
 
 __declspec(dllexport) void vlc_mutex_lock(void* mutex) {
@@ -196,14 +180,9 @@ __declspec(dllexport) void vlc_mutex_lock(void* mutex) {
 }
 
 __declspec(dllexport) void vlc_mutex_unlock(void* mutex) {
-  bool held = false;
-  {
-    std::lock_guard<std::mutex> guard(lock);
-    const auto found = heldMutexes.find(mutex);
-    held = found != heldMutexes.end();
-    if (held) heldMutexes.erase(found);
-  }
-  if (!held) Record("vlc_mutex_unlock " + Pointer(mutex) + " (not held)");
+  std::lock_guard<std::mutex> guard(lock);
+  const auto held = heldMutexes.find(mutex);
+  if (held != heldMutexes.end()) heldMutexes.erase(held);
 }
 
 __declspec(dllexport) int var_SetChecked(void* object, const char* name, int type, VlcValue value) {
@@ -225,20 +204,13 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   item = inputItem;
   controlResult = 0;
   heldMutexes.clear();
-  itemMetaOverride = -1;
+  movedItemMeta = -1;
 }
 
-// From now until the next reset, p_meta sits at `offset` inside the item (an early build's
-// layout); -1 goes back to the shape's own.
-__declspec(dllexport) void recorder_SetItemMeta(std::ptrdiff_t offset) {
+// Until the next reset, the item keeps p_meta at `offset`.
+__declspec(dllexport) void recorder_MoveItemMeta(std::ptrdiff_t offset) {
   std::lock_guard<std::mutex> guard(lock);
-  itemMetaOverride = offset;
-}
-
-// Mutexes taken through vlc_mutex_lock and not yet given back.
-__declspec(dllexport) int recorder_HeldMutexes() {
-  std::lock_guard<std::mutex> guard(lock);
-  return static_cast<int>(heldMutexes.size());
+  movedItemMeta = offset;
 }
 
 __declspec(dllexport) void recorder_SetThreadShape(int hostShape) { threadShape = hostShape; }
