@@ -37,7 +37,7 @@ constexpr int kLateDelayMs = 1200;
 const char kLateVideo[] = "late";
 
 char fakeInput[64];
-char fakeMeta[64];
+alignas(8) char fakeMeta[256];  // the item's meta record: its fields' strings first
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 

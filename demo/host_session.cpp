@@ -26,7 +26,7 @@ constexpr size_t kSeekReadSize = 65536;
 // The input item as far as the plug-in looks into it: p_meta where this host keeps it.
 struct FakeItem {
   alignas(8) unsigned char bytes[256] = {};
-  char meta = 0;
+  alignas(8) unsigned char meta[256] = {};  // the item's meta record: its fields' strings first
 };
 
 // "module 263 \"DIDUZU\"" and friends, as the descriptor recorder writes them.
@@ -184,7 +184,7 @@ HostSession PlayThroughHost(HostKind kind, const std::string& scheme, const std:
   if (!recorder.Load() || !host.Load()) return session;
 
   FakeItem item;
-  void* const meta = &item.meta;
+  void* const meta = item.meta;
   std::memcpy(item.bytes + host.layout().itemMeta, &meta, sizeof meta);
   char input[64] = {};
   recorder.Reset(ShapeOf(kind), item.bytes);

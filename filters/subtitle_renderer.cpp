@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <exception>
 
 #include "common/text.h"
@@ -13,11 +14,13 @@ namespace {
 constexpr REFERENCE_TIME kUnitsPerMillisecond = 10000;
 const wchar_t kFilePrefix[] = L"durud_subs";
 
-// A separator in a track name would lead the file out of the temporary folder, and a colon would
-// write the text into an alternate stream of another file, leaving an empty file behind.
+// A separator in a track name would lead the file out of the temporary folder, a colon would write
+// the text into an alternate stream of another file, leaving an empty file behind, and the other
+// characters Windows refuses in a name (control characters too) would lose the track's file.
 std::wstring FileSuffix(std::wstring name) {
-  for (const wchar_t unsafe : {L'\\', L'/', L':'})
-    std::replace(name.begin(), name.end(), unsafe, L'_');
+  std::replace_if(
+      name.begin(), name.end(),
+      [](wchar_t c) { return c < 32 || std::wcschr(L"\\/:*?\"<>|", c) != nullptr; }, L'_');
   if (!name.empty()) name += L".";
   return name + L"srt";
 }

@@ -20,6 +20,24 @@ constexpr int kNamesLost = 1000;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// The longest the decimal counter gets: "-2147483648".
+constexpr std::size_t kCounterLength = 11;
+
+// The suffix, with the part before its last dot cut (never inside a surrogate pair) so that a path
+// of `taken` characters before it stays shorter than MAX_PATH whatever the counter: a longer path
+// cannot be created, and the track would be lost. The part after the dot, its type, stays.
+std::wstring FittingSuffix(const std::wstring& suffix, std::size_t taken) {
+  const std::size_t room = taken < MAX_PATH - 1 ? MAX_PATH - 1 - taken : 0;
+  if (suffix.size() <= room) return suffix;
+  const std::size_t dot = suffix.rfind(L'.');
+  const std::size_t tail = dot == std::wstring::npos ? 0 : suffix.size() - dot;  // ".srt"
+  std::size_t stem = tail < room ? room - tail : 0;
+  if (stem > 0 && IS_HIGH_SURROGATE(suffix[stem - 1])) --stem;
+  // With no room for any of the name, the type alone, without an empty name before its dot.
+  if (stem == 0 && tail > 0) return suffix.substr(dot + 1);
+  return suffix.substr(0, stem) + suffix.substr(suffix.size() - tail);
+}
+
 std::wstring TempFolderOrNothing() {
   std::wstring buffer(kFolderCapacity, L'\0');
   const DWORD length = GetTempPathW(kFolderCapacity, &buffer[0]);
@@ -98,12 +116,15 @@ std::wstring MakeUniqueTempPath(const std::wstring& suffix, const std::wstring& 
   if (folder.empty()) folder = ExecutablePath();
   folder = ParentFolder(folder);
 
+  const std::wstring fitting =
+      FittingSuffix(suffix, folder.size() + prefix.size() + kCounterLength + 1);
+
   // The counter counts on as an unsigned number so that it wraps instead of overflowing.
   std::uint32_t counter = tickCount;
   for (;;) {
     std::wstring candidate =
         folder + prefix + DecimalWideString(static_cast<std::int32_t>(counter));
-    if (!suffix.empty()) candidate += L"." + suffix;
+    if (!fitting.empty()) candidate += L"." + fitting;
     if (!PathExists(candidate)) return candidate;
     ++counter;
   }

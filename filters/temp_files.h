@@ -14,8 +14,10 @@
 namespace kavo {
 
 // Folder (the temporary folder, or the executable's when there is none) + prefix + a decimal
-// counter seeded from the tick count + "." + suffix (no dot for an empty suffix). The path did not
-// exist when checked; nothing is reserved, so the caller creates it with CREATE_NEW.
+// counter seeded from the tick count + "." + suffix (no dot for an empty suffix). A suffix that
+// would make the path MAX_PATH long or longer at the longest counter loses characters before its
+// last dot. The path did not exist when checked; nothing is reserved, so the caller creates it
+// with CREATE_NEW.
 std::wstring MakeUniqueTempPath(const std::wstring& suffix, const std::wstring& prefix);
 // The same with the counter seeded from tickCount, read as a signed 32-bit number.
 std::wstring MakeUniqueTempPath(const std::wstring& suffix, const std::wstring& prefix,

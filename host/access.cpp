@@ -121,9 +121,11 @@ int OpenAccess(const HostAbi& abi, void* object) {
   if (!NormalizeAddress(location, givenLocation, normalized, log)) return VLC_EGENERIC;
   log.Debug([&] { return "normalized address: " + WideToUtf8(normalized); });
 
+  // A slave is a source of its main's own input: it joins the player registered for that input.
+  void* const parentInput = host.Get<void*>(abi.input);
   PlayerHandle player;
   if (slave) {
-    player = Registry().LookupPlayer(normalized);
+    player = Registry().JoinPlayer(normalized, parentInput);
     if (!player) {
       log.Error([] { return "no open video for this audio stream: its video was closed"; });
       return VLC_EGENERIC;
@@ -149,7 +151,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
   }
 
   state->streamName = slave ? "audio" : "main";
-  Registry().RegisterPlayer(normalized, player);
+  if (!slave) Registry().RegisterPlayer(normalized, player, parentInput);
   const ComPtr<IAsyncReader> reader = player->GetStreamReader(slave ? 1 : 0);
   if (!reader) {
     log.Error([&] {

@@ -13,6 +13,8 @@ CoreFunction interruptRegister{"vlc_interrupt_register"};
 CoreFunction interruptUnregister{"vlc_interrupt_unregister"};
 CoreFunction killed{"vlc_killed"};
 CoreFunction objectAlive{"vlc_object_alive"};
+CoreFunction mutexLock{"vlc_mutex_lock"};
+CoreFunction mutexUnlock{"vlc_mutex_unlock"};
 
 CoreFunction slaveControl[kAbiCount] = {
     CoreFunction{"input_Control"}, CoreFunction{"input_Control"}, CoreFunction{"input_Control"}};
@@ -59,6 +61,20 @@ int MetaAddExtra(void* meta, const char* key, const char* value) {
   if (!function) return -1;
   function(meta, key, value);
   return 0;
+}
+
+bool MutexLock(void* mutex) {
+  using Function = void (*)(void*);
+  const auto lock = mutexLock.As<Function>();
+  if (!lock || !mutexUnlock.As<Function>()) return false;
+  lock(mutex);
+  return true;
+}
+
+void MutexUnlock(void* mutex) {
+  using Function = void (*)(void*);
+  const auto unlock = mutexUnlock.As<Function>();
+  if (unlock) unlock(mutex);
 }
 
 int VarSetChecked(void* object, const char* name, int type, VlcValue value) {

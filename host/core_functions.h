@@ -52,6 +52,10 @@ void* InputGetItem(void* input);
 // 0 when the host was called, -1 when the function cannot be found.
 int InputItemSetMeta(void* item, int metaType, const char* value);
 int MetaAddExtra(void* meta, const char* key, const char* value);
+// Takes the host's vlc_mutex_t at mutex; false, with nothing taken, when the host lacks
+// vlc_mutex_lock or vlc_mutex_unlock, so that a mutex taken here can always be given back.
+bool MutexLock(void* mutex);
+void MutexUnlock(void* mutex);
 // The host's result, or -1 when var_SetChecked cannot be found.
 int VarSetChecked(void* object, const char* name, int type, VlcValue value);
 

@@ -1,6 +1,7 @@
 // Hands the source filter's metadata and start offset to the host's input through the late-bound
 // host functions. A host function that is missing only drops the calls that need it. Runs on the
-// host's input thread inside the open callback; no lock. Nothing here throws.
+// host's input thread inside the open callback; takes the input item's own lock around the extras
+// where the ABI's item layout is known. Nothing here throws.
 #pragma once
 
 #include <windows.h>
@@ -14,9 +15,10 @@
 namespace kavo {
 
 // Reads the filter's metadata and sets title, description, year and artwork address on the
-// input's item; every other key becomes an extra on the item's meta record (skipped while the item
-// has none). Consumes the reference it is given (pass a copy to keep yours, or std::move it) and
-// releases it before returning on every path.
+// input's item; then every other key becomes an extra on the item's meta record (skipped while the
+// item has none, and under an ABI without a known item lock unless the record proves itself by
+// the field just set). Consumes the reference it is given (pass a copy to keep yours, or std::move
+// it) and releases it before returning on every path.
 void PublishMetadata(const host::HostAbi& abi, void* input,
                      Microsoft::WRL::ComPtr<IBaseFilter> filter) noexcept;
 

@@ -1,11 +1,21 @@
 #include "host/player_registry.h"
 
+#include <algorithm>
+
 namespace kavo::host {
 
 namespace {
 
 // Created with the library, before any entry point or callback runs.
 PlayerRegistry registry;
+
+// Counts one more registration of an entry and makes it the most recent; its player.
+PlayerHandle CountAgain(std::vector<RegistryEntry>& players,
+                        std::vector<RegistryEntry>::iterator entry) {
+  ++entry->count;
+  std::rotate(entry, entry + 1, players.end());
+  return players.back().player;
+}
 
 }  // namespace
 
@@ -24,19 +34,36 @@ PlayerHandle PlayerRegistry::LookupPlayer(const std::wstring& key) {
   return found == entries_.end() ? PlayerHandle() : found->second.back().player;
 }
 
-void PlayerRegistry::RegisterPlayer(const std::wstring& key, const PlayerHandle& player) {
+void PlayerRegistry::RegisterPlayer(const std::wstring& key, const PlayerHandle& player,
+                                    const void* input) {
+  CAutoLock lock(&lock_);
+  std::vector<RegistryEntry>& players = entries_[key];
+  const auto found = std::find_if(players.begin(), players.end(), [&](const RegistryEntry& entry) {
+    return entry.player == player;
+  });
+  if (found == players.end()) {
+    players.push_back(RegistryEntry{1, player, input});
+  } else {
+    CountAgain(players, found);
+  }
+}
+
+PlayerHandle PlayerRegistry::JoinPlayer(const std::wstring& key, const void* input) {
   CAutoLock lock(&lock_);
   const auto found = entries_.find(key);
-  if (found == entries_.end()) {
-    entries_.emplace(key, std::vector<RegistryEntry>{RegistryEntry{1, player}});
-    return;
+  if (found == entries_.end()) return PlayerHandle();
+  std::vector<RegistryEntry>& players = found->second;
+  auto joined = players.end();
+  for (auto entry = players.end(); entry != players.begin();) {
+    --entry;
+    if (input && entry->input == input) {
+      joined = entry;
+      break;
+    }
+    if (joined == players.end() && (!input || !entry->input)) joined = entry;
   }
-  for (RegistryEntry& entry : found->second) {
-    if (entry.player != player) continue;
-    ++entry.count;
-    return;
-  }
-  found->second.push_back(RegistryEntry{1, player});
+  if (joined == players.end()) return PlayerHandle();
+  return CountAgain(players, joined);
 }
 
 void PlayerRegistry::ReleasePlayer(const PlayerHandle& player) {

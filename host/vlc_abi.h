@@ -110,7 +110,6 @@ struct ObjectLayout {
   std::ptrdiff_t sys;           // p_sys
   std::ptrdiff_t input;         // p_input
   std::size_t objectSize;       // bytes up to and including the last member we touch
-  std::ptrdiff_t itemMeta;      // p_meta inside input_item_t
 };
 
 // 2.2's access_t on x86-64.
@@ -128,7 +127,6 @@ inline constexpr ObjectLayout kAccess22Win64 = [] {
   layout.sys = 128;
   layout.input = 136;
   layout.objectSize = 144;
-  layout.itemMeta = 112;
   return layout;
 }();
 
@@ -147,7 +145,6 @@ inline constexpr ObjectLayout kAccess22Win32 = [] {
   layout.sys = 80;
   layout.input = 84;
   layout.objectSize = 88;
-  layout.itemMeta = 64;
   return layout;
 }();
 
@@ -166,7 +163,6 @@ inline constexpr ObjectLayout kStream30Win64 = [] {
   layout.sys = 136;
   layout.input = 144;
   layout.objectSize = 152;
-  layout.itemMeta = 104;
   return layout;
 }();
 
@@ -185,19 +181,82 @@ inline constexpr ObjectLayout kStream30Win32 = [] {
   layout.sys = 72;
   layout.input = 76;
   layout.objectSize = 80;
-  layout.itemMeta = 60;
   return layout;
+}();
+
+// The members of the host's input_item_t that metadata goes through.
+struct ItemLayout {
+  std::ptrdiff_t meta;  // p_meta
+  // p_meta in the ABI's earlier builds where it sat elsewhere, kAbsent where every build agrees.
+  std::ptrdiff_t earlierMeta;
+  // The item's own lock, kAbsent where it is not the same in every build of the ABI. Without it
+  // p_meta is only used once it proves to hold what input_item_SetMeta just stored.
+  std::ptrdiff_t lock;
+};
+
+// 2.2: int i_id first; the lock follows an event manager with two mutexes and one array.
+inline constexpr ItemLayout kItem22Win64 = [] {
+  ItemLayout item{};
+  item.meta = 112;
+  item.earlierMeta = kAbsent;
+  item.lock = 256;
+  return item;
+}();
+inline constexpr ItemLayout kItem22Win32 = [] {
+  ItemLayout item{};
+  item.meta = 64;
+  item.earlierMeta = kAbsent;
+  item.lock = 148;
+  return item;
+}();
+// 3.0 development builds dropped i_id in mid-November 2016 under the same entry point: before,
+// p_meta sat at 112 on x86-64 (104 held p_stats); on x86 padding before i_duration kept it at 60.
+// Every later member moved with it, the item's lock included.
+inline constexpr ItemLayout kItem30DevWin64 = [] {
+  ItemLayout item{};
+  item.meta = 104;
+  item.earlierMeta = 112;
+  item.lock = kAbsent;
+  return item;
+}();
+inline constexpr ItemLayout kItem30DevWin32 = [] {
+  ItemLayout item{};
+  item.meta = 60;
+  item.earlierMeta = kAbsent;
+  item.lock = kAbsent;
+  return item;
+}();
+// 3.0 releases: the lock follows an event manager with one mutex and eight listener arrays.
+inline constexpr ItemLayout kItem30ReleaseWin64 = [] {
+  ItemLayout item{};
+  item.meta = 104;
+  item.earlierMeta = kAbsent;
+  item.lock = 344;
+  return item;
+}();
+inline constexpr ItemLayout kItem30ReleaseWin32 = [] {
+  ItemLayout item{};
+  item.meta = 60;
+  item.earlierMeta = kAbsent;
+  item.lock = 220;
+  return item;
 }();
 
 // The rows of the architecture this library is built for.
 inline constexpr bool kWin64 = sizeof(void*) == 8;
 inline constexpr const ObjectLayout& kAccess22 = kWin64 ? kAccess22Win64 : kAccess22Win32;
 inline constexpr const ObjectLayout& kStream30 = kWin64 ? kStream30Win64 : kStream30Win32;
+inline constexpr const ItemLayout& kItem22 = kWin64 ? kItem22Win64 : kItem22Win32;
+inline constexpr const ItemLayout& kItem30Dev = kWin64 ? kItem30DevWin64 : kItem30DevWin32;
+inline constexpr const ItemLayout& kItem30Release =
+    kWin64 ? kItem30ReleaseWin64 : kItem30ReleaseWin32;
 
 // One host ABI: its object's layout and how it wants to be called.
 struct HostAbi : ObjectLayout {
   int id;            // 0 .. kAbiCount-1: indexes per-ABI tables such as the call-site caches
   const char* name;  // for tests and diagnostics only
+
+  ItemLayout item;  // the parent input's input_item_t
 
   // Descriptor: 3.0 passes a callback name before each callback.
   bool namedCallbacks;
@@ -223,6 +282,7 @@ inline constexpr HostAbi kAbi22 = [] {
   static_cast<ObjectLayout&>(abi) = kAccess22;
   abi.id = 0;
   abi.name = "2.2";
+  abi.item = kItem22;
   abi.namedCallbacks = false;
   abi.answersDirectoryQuery = false;
   abi.addSlaveQuery = 35;
@@ -240,6 +300,7 @@ inline constexpr HostAbi kAbi30Dev = [] {
   static_cast<ObjectLayout&>(abi) = kStream30;
   abi.id = 1;
   abi.name = "3.0-development";
+  abi.item = kItem30Dev;
   abi.namedCallbacks = true;
   abi.answersDirectoryQuery = true;
   abi.addSlaveQuery = 38;
@@ -257,6 +318,7 @@ inline constexpr HostAbi kAbi30Release = [] {
   static_cast<ObjectLayout&>(abi) = kStream30;
   abi.id = 2;
   abi.name = "3.0-release";
+  abi.item = kItem30Release;
   abi.namedCallbacks = true;
   abi.answersDirectoryQuery = false;
   abi.addSlaveQuery = 36;

@@ -118,6 +118,19 @@ TEST_F(Registry, NewerPlayerOfTheKeyLeavesTheOlderRegistered) {
   EXPECT_EQ(registry_.EntriesFor(kKey).size(), 1u);
 }
 
+// Two inputs of one address overlap: a slave joins its own input's player, whichever main came
+// last; without an input, the most recent; an input whose main has gone, none.
+TEST_F(Registry, SlaveJoinsThePlayerOfItsOwnInput) {
+  const char inputs[3] = {};
+  PlayerHandle first(new Player()), second(new Player());
+  registry_.RegisterPlayer(kKey, first, &inputs[0]);
+  registry_.RegisterPlayer(kKey, second, &inputs[1]);
+  EXPECT_EQ(registry_.JoinPlayer(kKey, &inputs[0]), first);
+  EXPECT_EQ(registry_.EntryFor(kKey).count, 2);  // counted in the same step, now the most recent
+  EXPECT_EQ(registry_.JoinPlayer(kKey, nullptr), first);
+  EXPECT_FALSE(registry_.JoinPlayer(kKey, &inputs[2]));
+}
+
 TEST_F(Registry, KeysOrderByUnsignedCodeUnitsAndReleaseFindsByIdentity) {
   PlayerHandle shared(new Player());
   // U+FF41 sorts after 'b' as an unsigned code unit; both entries hold the same player.

@@ -16,12 +16,16 @@ bool CoreRecorder::Load() {
   line_ = reinterpret_cast<int (*)(int, int, char*, int)>(GetProcAddress(module_, "recorder_Line"));
   threadShape_ =
       reinterpret_cast<void (*)(int)>(GetProcAddress(module_, "recorder_SetThreadShape"));
-  return reset_ && count_ && callTime_ && waitForCalls_ && line_ && threadShape_;
+  moveItemMeta_ =
+      reinterpret_cast<void (*)(std::ptrdiff_t)>(GetProcAddress(module_, "recorder_MoveItemMeta"));
+  return reset_ && count_ && callTime_ && waitForCalls_ && line_ && threadShape_ && moveItemMeta_;
 }
 
 void CoreRecorder::Reset(Shape shape, void* inputItem) { reset_(shape, inputItem); }
 
 void CoreRecorder::SetThreadShape(Shape shape) { threadShape_(shape); }
+
+void CoreRecorder::MoveItemMeta(std::ptrdiff_t offset) { moveItemMeta_(offset); }
 
 std::vector<std::string> CoreRecorder::Calls() const { return Lines(0); }
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ class CoreRecorder {
   // The calling thread's calls are read in this shape from now on, whatever Reset says: for a
   // test that plays several hosts at once.
   void SetThreadShape(Shape shape);
+  // Until the next reset, the item keeps p_meta at `offset`, as an early build of the shape did.
+  void MoveItemMeta(std::ptrdiff_t offset);
   std::vector<std::string> Calls() const;
   // The performance counter when each call was recorded, in the order of Calls().
   std::vector<LONGLONG> CallTimes() const;
@@ -55,6 +58,7 @@ class CoreRecorder {
   long long (*callTime_)(int) = nullptr;
   int (*waitForCalls_)(int, int) = nullptr;
   void (*threadShape_)(int) = nullptr;
+  void (*moveItemMeta_)(std::ptrdiff_t) = nullptr;
   int (*line_)(int, int, char*, int) = nullptr;
 };
 

@@ -46,7 +46,7 @@ void OnHostThread(Body body) {
 struct HostInput {
   alignas(8) unsigned char item[256] = {};
   char input[64] = {};
-  char meta[64] = {};
+  alignas(8) char meta[256] = {};  // room for the record's strings the recorder stores
   void LayOut(const HostLayout& layout);
 };
 

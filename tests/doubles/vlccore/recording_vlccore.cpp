@@ -2,7 +2,9 @@
 // core functions the plug-in looks up and records every call as one line of text with the
 // performance counter at that moment, which a test reads back through the recorder_* exports. Log
 // lines (vlc_Log) are kept apart from the other calls, with their format expanded as the host's own
-// loggers expand it.
+// loggers expand it. Like the host, input_item_SetMeta stores the value in the item's meta record
+// (strings first), making the record an item lacks; an extra added to the item's record while the
+// item's lock is not held through vlc_mutex_lock is recorded with " (item unlocked)".
 #include <windows.h>
 
 #include <algorithm>
@@ -12,7 +14,10 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <list>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +40,20 @@ int shape = 0;
 thread_local int threadShape = -1;
 void* item = nullptr;
 int controlResult = 0;
+std::multiset<const void*> heldMutexes;
+std::list<std::string> metaTexts;  // what the records point at, kept for good
+// From the hosts' headers, independently of the plug-in: p_meta and the item's lock per shape (-1:
+// not the same in every build of the shape); a test may move p_meta as an early build had it.
+constexpr bool kWin64 = sizeof(void*) == 8;
+constexpr std::ptrdiff_t kItemMeta[3] = {kWin64 ? 112 : 64, kWin64 ? 104 : 60, kWin64 ? 104 : 60};
+constexpr std::ptrdiff_t kItemLock[3] = {kWin64 ? 256 : 148, -1, kWin64 ? 344 : 220};
+std::ptrdiff_t movedItemMeta = -1;
+
+// Under `lock`: the item's p_meta member.
+void*& ItemMeta(void* target, int currentShape) {
+  const std::ptrdiff_t at = movedItemMeta >= 0 ? movedItemMeta : kItemMeta[currentShape];
+  return *reinterpret_cast<void**>(static_cast<char*>(target) + at);
+}
 
 std::string Pointer(const void* p) {
   char text[32];
@@ -147,11 +166,39 @@ __declspec(dllexport) void* input_GetItem(void* input) {
 }
 
 __declspec(dllexport) void input_item_SetMeta(void* target, int type, const char* value) {
+  const int currentShape = CurrentShape();
+  if (target && type >= 0 && type < 64) {
+    std::lock_guard<std::mutex> guard(lock);
+    void*& meta = ItemMeta(target, currentShape);
+    if (!meta) meta = std::calloc(64, sizeof(void*));  // as vlc_meta_New; never freed here
+    static_cast<const char**>(meta)[type] =
+        value ? metaTexts.insert(metaTexts.end(), value)->c_str() : nullptr;
+  }
   Record("input_item_SetMeta " + Pointer(target) + " " + Number(type) + " " + Quoted(value));
 }
 
 __declspec(dllexport) void vlc_meta_AddExtra(void* meta, const char* key, const char* value) {
-  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value));
+  const int currentShape = CurrentShape();
+  bool unlocked = false;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    const std::ptrdiff_t at = kItemLock[currentShape];
+    unlocked = item && at >= 0 && meta == ItemMeta(item, currentShape) &&
+               heldMutexes.count(static_cast<char*>(item) + at) == 0;
+  }
+  Record("vlc_meta_AddExtra " + Pointer(meta) + " " + Quoted(key) + " " + Quoted(value) +
+         (unlocked ? " (item unlocked)" : ""));
+}
+
+__declspec(dllexport) void vlc_mutex_lock(void* mutex) {
+  std::lock_guard<std::mutex> guard(lock);
+  heldMutexes.insert(mutex);
+}
+
+__declspec(dllexport) void vlc_mutex_unlock(void* mutex) {
+  std::lock_guard<std::mutex> guard(lock);
+  const auto held = heldMutexes.find(mutex);
+  if (held != heldMutexes.end()) heldMutexes.erase(held);
 }
 
 __declspec(dllexport) int var_SetChecked(void* object, const char* name, int type, VlcValue value) {
@@ -250,6 +297,14 @@ __declspec(dllexport) void recorder_Reset(int hostShape, void* inputItem) {
   killedObjects.clear();
   integers.clear();
   controlResult = 0;
+  heldMutexes.clear();
+  movedItemMeta = -1;
+}
+
+// Until the next reset, the item keeps p_meta at `offset`.
+__declspec(dllexport) void recorder_MoveItemMeta(std::ptrdiff_t offset) {
+  std::lock_guard<std::mutex> guard(lock);
+  movedItemMeta = offset;
 }
 
 __declspec(dllexport) void recorder_SetThreadShape(int hostShape) { threadShape = hostShape; }
