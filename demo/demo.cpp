@@ -254,7 +254,8 @@ int Run(const std::string& address) {
 
   int differences = 0;
   for (HostKind kind : {HostKind::V22, HostKind::V30Development, HostKind::V30Release}) {
-    differences += ShowHost(PlayThroughHost(kind, scheme, location), video, scheme, startMs);
+    differences += ShowHost(PlayThroughHost(kind, scheme, location, video.tracks.size()), video,
+                            scheme, startMs);
   }
   Say(differences ? std::to_string(differences) + " difference(s) from the catalog"
                   : "all three hosts received exactly what the catalog holds");

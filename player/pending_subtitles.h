@@ -52,16 +52,19 @@ class PendingSubtitles {
   // object holds the graph.
   HANDLE EndSignal() const;
 
-  // Until every track has reported its end, or timeoutMs has passed.
+  // Until every track has reported its end, timeoutMs has passed or the queue cannot be read.
   void WaitForEnds(DWORD timeoutMs);
 
-  // Appends every track in track order; tracks with a file or whose stream ended without one
-  // leave the list, those still streaming (VFW_E_NOT_FOUND) stay.
-  void TakeWritten(std::vector<SubtitleTrack>& tracks);
+  // Appends every track in track order; tracks whose renderer has ended its stream (with a file or
+  // without one) leave the list, those still streaming (VFW_E_NOT_FOUND) stay. The result is the
+  // event queue's: S_OK, or why it could not be read.
+  HRESULT TakeWritten(std::vector<SubtitleTrack>& tracks);
 
   // Reads the queued events and appends each track that reported its end since, in the order the
-  // ends came, with its file or why it has none; those tracks leave the list.
-  void TakeEnded(std::vector<SubtitleTrack>& tracks);
+  // ends came, with its file or why it has none; those tracks leave the list. The result is the
+  // event queue's: S_OK, or why it could not be read (the ends read before are appended all the
+  // same).
+  HRESULT TakeEnded(std::vector<SubtitleTrack>& tracks);
 
  private:
   struct Track {
@@ -72,7 +75,7 @@ class PendingSubtitles {
     unsigned ended;               // 0 while streaming, else the place of its end among all ends
   };
 
-  void ReadEvents();
+  HRESULT ReadEvents();
   static SubtitleTrack Seen(const Track& track);
   bool AllEnded() const;
 

@@ -13,10 +13,12 @@ bool CoreRecorder::Load() {
   callTime_ = reinterpret_cast<long long (*)(int)>(GetProcAddress(module_, "recorder_CallTime"));
   waitForCalls_ =
       reinterpret_cast<int (*)(int, int)>(GetProcAddress(module_, "recorder_WaitForCalls"));
+  waitForMore_ =
+      reinterpret_cast<int (*)(int, int, int)>(GetProcAddress(module_, "recorder_WaitForMore"));
   line_ = reinterpret_cast<int (*)(int, int, char*, int)>(GetProcAddress(module_, "recorder_Line"));
   threadShape_ =
       reinterpret_cast<void (*)(int)>(GetProcAddress(module_, "recorder_SetThreadShape"));
-  return reset_ && count_ && callTime_ && waitForCalls_ && line_ && threadShape_;
+  return reset_ && count_ && callTime_ && waitForCalls_ && waitForMore_ && line_ && threadShape_;
 }
 
 void CoreRecorder::Reset(Shape shape, void* inputItem) { reset_(shape, inputItem); }
@@ -48,6 +50,11 @@ std::vector<LONGLONG> CoreRecorder::CallTimes() const {
 
 bool CoreRecorder::WaitForCalls(size_t count, DWORD timeoutMs) const {
   return waitForCalls_(static_cast<int>(count), static_cast<int>(timeoutMs)) != 0;
+}
+
+bool CoreRecorder::WaitForMore(size_t calls, size_t lines, DWORD timeoutMs) const {
+  return waitForMore_(static_cast<int>(calls), static_cast<int>(lines),
+                      static_cast<int>(timeoutMs)) != 0;
 }
 
 std::string CoreRecorder::Pointer(const void* p) {
