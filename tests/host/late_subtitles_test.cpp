@@ -21,17 +21,6 @@ using test::CoreRecorder;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-// Counts its references; the test checks they all come back.
-class Counted {
- public:
-  ULONG Add() { return static_cast<ULONG>(++references_); }
-  ULONG Drop() { return static_cast<ULONG>(--references_); }
-  long references() const { return references_; }
-
- private:
-  std::atomic<long> references_{0};
-};
-
 // A renderer whose stream has ended with `path` (S_OK) or is still running (VFW_E_NOT_FOUND).
 class FakeRenderer final : public ISubtitleRenderer {
  public:
@@ -43,8 +32,8 @@ class FakeRenderer final : public ISubtitleRenderer {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return count.Add(); }
-  STDMETHODIMP_(ULONG) Release() override { return count.Drop(); }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
   STDMETHODIMP GetFilePath(BSTR* path) override {
     if (written_ != S_OK) return VFW_E_NOT_FOUND;
     *path = SysAllocString(path_);
@@ -52,7 +41,7 @@ class FakeRenderer final : public ISubtitleRenderer {
   }
   STDMETHODIMP GetWriteResult() override { return written_; }
 
-  Counted count;
+  std::atomic<long> references{0};
 
  private:
   const wchar_t* path_;
@@ -71,8 +60,8 @@ class BrokenEvents final : public IMediaEvent {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return count.Add(); }
-  STDMETHODIMP_(ULONG) Release() override { return count.Drop(); }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
   STDMETHODIMP GetEventHandle(OAEVENT* signal) override {
     *signal = reinterpret_cast<OAEVENT>(signal_);
     return S_OK;
@@ -95,7 +84,7 @@ class BrokenEvents final : public IMediaEvent {
     return Unexpected();
   }
 
-  Counted count;
+  std::atomic<long> references{0};
   std::atomic<long> reads{0};
 
  private:
@@ -124,8 +113,8 @@ class LateSubtitlesTest : public ::testing::Test {
     return test::Messages(recorder_.LogLines(), object_);
   }
   void ExpectAllReleased() {
-    EXPECT_EQ(written_.count.references(), 0);
-    EXPECT_EQ(streaming_.count.references(), 0);
+    EXPECT_EQ(written_.references, 0);
+    EXPECT_EQ(streaming_.references, 0);
   }
 
   CoreRecorder recorder_;
@@ -156,15 +145,15 @@ TEST_F(LateSubtitlesTest, AQueueThatCannotBeReadIsNotReadInALoop) {
     auto waiter = host::LateSubtitles::Start(
         PendingSubtitles(ComPtr<IMediaEvent>(&events), Attached()), Recording(), log_);
     ASSERT_NE(waiter, nullptr);
-    ASSERT_TRUE(recorder_.WaitUntil([&] { return !recorder_.LogLines().empty(); }, 5000));
-    Sleep(200);
+    Sleep(300);
     EXPECT_LE(events.reads.load(), 4) << "the waiter spins on a queue it cannot read";
+    ASSERT_TRUE(recorder_.WaitUntil([&] { return !recorder_.LogLines().empty(); }, 5000));
     EXPECT_THAT(handedOver_, ElementsAre(1u));
     EXPECT_THAT(Messages(), ElementsAre(HasSubstr(
                                 "warning: subtitle track 2 \"Two\" is not handed over: the graph's "
                                 "events cannot be read (0x8000FFFF")));
   }
-  EXPECT_EQ(events.count.references(), 0);
+  EXPECT_EQ(events.references, 0);
   ExpectAllReleased();
 }
 
