@@ -123,10 +123,10 @@ std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void*
     log.Debug([&] { return "audio slave offered: " + address; });
   }
 
-  // Subtitle tracks are downloads of their own: the open does not wait for them, the waiter hands
-  // each over as it ends.
+  // Subtitle tracks are downloads of their own: the open does not wait for them, nor for the graph
+  // to start; the waiter starts it and hands each track over as it ends.
   return LateSubtitles::Start(
-      player->RunGraph(),
+      player->PrepareRun(),
       [&abi, input, &log](const SubtitleTrack& track) { HandOverTrack(abi, input, track, log); },
       log);
 }

@@ -35,13 +35,18 @@ std::string TrackLabel(const SubtitleTrack& track) {
 
 std::unique_ptr<LateSubtitles> LateSubtitles::Start(PendingSubtitles pending, HandOver handOver,
                                                     HostLog& log) {
-  if (pending.empty()) return nullptr;
+  if (pending.empty()) {
+    pending.RunGraph();
+    return nullptr;
+  }
   if (!pending.EndSignal()) {
+    pending.RunGraph();
     GiveUp(pending, handOver, log, "the graph has no event queue to report its end");
     return nullptr;
   }
   Event stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop) {
+    pending.RunGraph();
     GiveUp(pending, handOver, log, "no waiter could be started (" + LastError() + ")");
     return nullptr;
   }
@@ -50,6 +55,7 @@ std::unique_ptr<LateSubtitles> LateSubtitles::Start(PendingSubtitles pending, Ha
   try {
     waiter->thread_ = std::thread(&LateSubtitles::Wait, waiter.get());
   } catch (const std::system_error& failure) {
+    waiter->pending_.RunGraph();
     GiveUp(waiter->pending_, waiter->handOver_, log,
            std::string("no waiter thread could be started (") + failure.what() + ")");
     return nullptr;
@@ -81,6 +87,10 @@ void LateSubtitles::Wait() {
   const HandOver unlessClosing = [this](const SubtitleTrack& track) {
     HandOverUnlessClosing(track);
   };
+  // The graph manager and the filters are called through direct pointers, as in the end reads
+  // below; the close joins this thread before it stops the graph, and a close that came first
+  // leaves nothing to start.
+  if (WaitForSingleObject(stop_.get(), 0) == WAIT_TIMEOUT) pending_.RunGraph();
   const HANDLE signals[] = {stop_.get(), pending_.EndSignal()};
   try {
     // The first look, in track order: whatever ended while the open was still under way.

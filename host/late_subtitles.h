@@ -22,8 +22,9 @@ class LateSubtitles {
  public:
   using HandOver = std::function<void(const SubtitleTrack& track)>;
 
-  // A running waiter for `pending`: tracks that have ended when it first looks are handed over in
-  // track order, later ones in the order they end. handOver makes the host call and says so in the
+  // A running waiter for `pending`, which starts the graph (at once, here, without tracks) and then
+  // hands the tracks over: those that have ended when it first looks in track order, later ones in
+  // the order they end. handOver makes the host call and says so in the
   // log. Null when nothing is pending, and when no end could ever be seen (no event queue) or the
   // waiter cannot start: what is written by then is handed over at once, on the calling thread,
   // and `log` names each track still streaming as not handed over, with the reason. The log must

@@ -12,14 +12,20 @@ namespace kavo {
 using Microsoft::WRL::ComPtr;
 
 PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
-                                   const std::vector<AttachedSubtitles>& renderers)
-    : events_(std::move(events)) {
+                                   const std::vector<AttachedSubtitles>& renderers,
+                                   ComPtr<IMediaControl> control)
+    : events_(std::move(events)), control_(std::move(control)) {
   for (const auto& attached : renderers) {
     ComPtr<IBaseFilter> filter;
     Query(attached.renderer.Get(), IID_IBaseFilter, filter);
     tracks_.push_back(
         Track{attached.renderer, attached.trackName, tracks_.size() + 1, filter.Get(), 0});
   }
+}
+
+void PendingSubtitles::RunGraph() {
+  if (control_) control_->Run();
+  control_.Reset();
 }
 
 // A file that exists but cannot be handed out counts by GetFilePath's own failure.

@@ -38,12 +38,17 @@ class PendingSubtitles {
  public:
   PendingSubtitles() = default;
   // renderers: the connected subtitle renderers, in track order. events: the graph's queue with
-  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen.
+  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen. control: the graph
+  // to run, when whoever takes the tracks is to run it.
   PendingSubtitles(Microsoft::WRL::ComPtr<IMediaEvent> events,
-                   const std::vector<AttachedSubtitles>& renderers);
+                   const std::vector<AttachedSubtitles>& renderers,
+                   Microsoft::WRL::ComPtr<IMediaControl> control = nullptr);
   PendingSubtitles(PendingSubtitles&&) = default;
   PendingSubtitles(const PendingSubtitles&) = delete;
   PendingSubtitles& operator=(const PendingSubtitles&) = delete;
+
+  // Runs the graph, if it was left to run here; once.
+  void RunGraph();
 
   bool empty() const { return tracks_.empty(); }
   size_t size() const { return tracks_.size(); }
@@ -80,6 +85,7 @@ class PendingSubtitles {
   bool AllEnded() const;
 
   Microsoft::WRL::ComPtr<IMediaEvent> events_;
+  Microsoft::WRL::ComPtr<IMediaControl> control_;  // emptied once run
   std::vector<Track> tracks_;
   unsigned ends_ = 0;
 };

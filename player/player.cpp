@@ -154,7 +154,7 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   return result;
 }
 
-PendingSubtitles Player::RunGraph() {
+PendingSubtitles Player::PrepareRun() {
   if (!graph_) return PendingSubtitles();
   // No reference clock: the renderers take samples as fast as the source delivers them.
   ComPtr<IMediaFilter> filter;
@@ -167,8 +167,14 @@ PendingSubtitles Player::RunGraph() {
   }
   // Run even without subtitles: a source filter may start its work only once the graph runs.
   ComPtr<IMediaControl> control;
-  if (SUCCEEDED(Query(graph_.Get(), IID_IMediaControl, control))) control->Run();
-  return PendingSubtitles(events, subtitleRenderers_);
+  Query(graph_.Get(), IID_IMediaControl, control);
+  return PendingSubtitles(events, subtitleRenderers_, control);
+}
+
+PendingSubtitles Player::RunGraph() {
+  PendingSubtitles pending = PrepareRun();
+  pending.RunGraph();
+  return pending;
 }
 
 PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,

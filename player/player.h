@@ -29,8 +29,12 @@ class Player final : public DsPlayerBase {
   // True when output pin 1 offers a MEDIATYPE_Stream type.
   bool HasSecondStream() const;
 
-  // Runs the graph without a clock and returns every subtitle track as pending, for a waiter that
-  // takes each as it ends: nothing is waited for here.
+  // Readies the graph to run without a clock and returns every subtitle track as pending, with the
+  // graph's start left to whoever takes them (PendingSubtitles::RunGraph): each subtitle renderer
+  // makes the start a few milliseconds longer, which an open need not wait for.
+  PendingSubtitles PrepareRun();
+
+  // PrepareRun, and the graph started here; nothing is waited for.
   PendingSubtitles RunGraph();
 
   // For a caller that wants the files at hand: RunGraph, then up to waitMs for the tracks' streams
