@@ -121,6 +121,9 @@ TEST_P(FaultInjection, AudioPinFaultsCostOnlyTheSlave) {
   AddFaulty("noaudioreader", "no_async_reader Audio");
   auto main = OpenMain(Location("noaudioreader"), true);
   EXPECT_EQ(OfferedSlave(recorder_.Calls()), SlaveAddress("noaudioreader"));
+  // The main's subtitle comes after its open: taken before the slave's open is watched.
+  EXPECT_TRUE(
+      recorder_.WaitUntil([&] { return !OfferedSubtitlePaths(recorder_.Calls()).empty(); }, 10000));
   ExpectOpenFails(SlaveLocation("noaudioreader"));
   EXPECT_EQ(main->ReadToEnd(65536), container_);
   main->Close();
