@@ -46,8 +46,9 @@ std::unique_ptr<LateSubtitles> LateSubtitles::Start(PendingSubtitles pending, Ha
   }
   Event stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!stop) {
+    const std::string why = "no waiter could be started (" + LastError() + ")";
     pending.RunGraph();
-    GiveUp(pending, handOver, log, "no waiter could be started (" + LastError() + ")");
+    GiveUp(pending, handOver, log, why);
     return nullptr;
   }
   std::unique_ptr<LateSubtitles> waiter(

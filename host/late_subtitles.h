@@ -22,13 +22,13 @@ class LateSubtitles {
  public:
   using HandOver = std::function<void(const SubtitleTrack& track)>;
 
-  // A running waiter for `pending`, which starts the graph (at once, here, without tracks) and then
-  // hands the tracks over: those that have ended when it first looks in track order, later ones in
-  // the order they end. handOver makes the host call and says so in the
-  // log. Null when nothing is pending, and when no end could ever be seen (no event queue) or the
-  // waiter cannot start: what is written by then is handed over at once, on the calling thread,
-  // and `log` names each track still streaming as not handed over, with the reason. The log must
-  // outlive the waiter.
+  // A running waiter for `pending`, which starts the graph and then hands the tracks over: those
+  // that have ended when it first looks in track order, later ones in the order they end.
+  // handOver makes the host call and says so in the log. Null when nothing is pending (the graph
+  // is started here), and when no end could ever be seen (no event queue) or the waiter cannot
+  // start: the graph is started here, what is written by then is handed over at once, and `log`
+  // names each track still streaming as not handed over, with the reason. The log must outlive
+  // the waiter.
   static std::unique_ptr<LateSubtitles> Start(PendingSubtitles pending, HandOver handOver,
                                               HostLog& log);
 
