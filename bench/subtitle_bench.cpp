@@ -1,9 +1,9 @@
-// What a main open waits for. For 0, 1 and 4 subtitle tracks whose streams end at once: the open of
-// a 3.0 release host's main access with a parent input (which runs the graph and waits for the
-// subtitle streams), next to building the graph and the graph's own delivery of the same streams
-// in a player run directly. Then, for a track that misses the open's wait, the time from its end
-// of stream to the host call that offers it, and the time to turn 10 000 cues into an SRT file.
-// The last line reads "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
+// What a main open costs. For 0, 1 and 4 subtitle tracks whose streams end at once: the open of a
+// 3.0 release host's main access with a parent input (which runs the graph and starts the subtitle
+// waiter, waiting for no track), next to building the graph and the graph's own delivery of the
+// same streams in a player run directly. Then, for a track whose data come well after the open,
+// the time from its end of stream to the host call that offers it, and the time to turn 10 000
+// cues into an SRT file. The last line reads "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
 #include <windows.h>
 #include <dshow.h>
 #include <wrl/client.h>
@@ -108,8 +108,7 @@ struct Delivery {
 };
 
 // The graph's part alone: a player built directly, run without a clock as the hand-over runs it,
-// and, with tracks, WaitForCompletion with the hand-over's limit; then every renderer asked for
-// its file.
+// and, with tracks, WaitForCompletion for up to a second; then every renderer asked for its file.
 Delivery DeliverDirectly(const std::string& id, bool wait) {
   Delivery delivery;
   kavo::PlayerHandle player(new kavo::Player());
@@ -234,9 +233,8 @@ int main() {
     std::printf("; %zu renderer(s), %zu file(s)\n", last.renderers, last.files);
   }
 
-  std::printf(
-      "a track %d ms late, after the open's wait: end of stream to the host call, %d runs\n",
-      kLateDelayMs, kRuns);
+  std::printf("a track %d ms late, after the open: end of stream to the host call, %d runs\n",
+              kLateDelayMs, kRuns);
   std::vector<double> late;
   for (int run = 0; run < kRuns; ++run) late.push_back(LateDelivery(host, recorder));
   if (*std::min_element(late.begin(), late.end()) < 0) {

@@ -22,6 +22,7 @@ using test::ShapeOf;
 
 constexpr size_t kHostReadSize = 32768;
 constexpr size_t kSeekReadSize = 65536;
+constexpr DWORD kSubtitleWaitMs = 10000;
 
 // The input item as far as the plug-in looks into it: p_meta where this host keeps it.
 struct FakeItem {
@@ -174,7 +175,8 @@ const char* HostTitle(HostKind kind) {
   }
 }
 
-HostSession PlayThroughHost(HostKind kind, const std::string& scheme, const std::string& location) {
+HostSession PlayThroughHost(HostKind kind, const std::string& scheme, const std::string& location,
+                            size_t tracks) {
   HostSession session;
   session.kind = kind;
   session.module = Describe(kind);
@@ -200,6 +202,13 @@ HostSession PlayThroughHost(HostKind kind, const std::string& scheme, const std:
   const long long got = main->Read(&session.seekBytes[0], kSeekReadSize);
   session.seekBytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
 
+  recorder.WaitUntil(
+      [&] {
+        HostSession seen;
+        ReadCoreCalls(recorder.Calls(), seen);
+        return seen.subtitles.size() >= tracks;
+      },
+      kSubtitleWaitMs);
   ReadCoreCalls(recorder.Calls(), session);
 
   std::unique_ptr<test::Access> slave;

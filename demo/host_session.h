@@ -56,9 +56,11 @@ struct HostSession {
 };
 
 // Plays `location` (the address without its scheme) as a host of this kind would that was given
-// `scheme`. Needs the recording libvlccore.dll, libkavo_plugin.dll and the registered stand-in.
+// `scheme`, waiting up to 10 s for `tracks` subtitle files to be offered: the plug-in offers each
+// as its track ends, after the open. Needs the recording libvlccore.dll, libkavo_plugin.dll and the
+// registered stand-in.
 HostSession PlayThroughHost(test::HostKind kind, const std::string& scheme,
-                            const std::string& location);
+                            const std::string& location, size_t tracks);
 
 // The host's own name for a kind: "VLC 2.2", "VLC 3.0 development build", "VLC 3.0.x release".
 const char* HostTitle(test::HostKind kind);

@@ -32,7 +32,7 @@ struct AccessState {
   const char* streamName = "main";               // "main" or "audio", for the log
   bool readFailureLogged = false;                // a broken stream says so once, not at every read
   HostLog log;                                   // declared before the waiter, which writes to it
-  std::unique_ptr<LateSubtitles> lateSubtitles;  // tracks that missed a main open's wait
+  std::unique_ptr<LateSubtitles> lateSubtitles;  // a main open's subtitle tracks
 };
 
 }  // namespace kavo::host

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <string>
-#include <vector>
 
 #include "common/text.h"
 #include "host/core_functions.h"
@@ -88,26 +87,17 @@ std::string FileUri(const std::wstring& path) {
 
 namespace {
 
-// Hands one track over, or says why it cannot be; `late` for a track that missed the open's wait.
-void HandOverTrack(const HostAbi& abi, void* input, const SubtitleTrack& track, bool late,
-                   HostLog& log) {
-  const auto named = [&] {
-    return "subtitle track " + std::to_string(track.number) + " \"" + WideToUtf8(track.name) + "\"";
-  };
+// Hands one ended track over, or says why it has nothing to hand over.
+void HandOverTrack(const HostAbi& abi, void* input, const SubtitleTrack& track, HostLog& log) {
   if (track.state == S_OK) {
     AddSubtitleFile(abi, input, track.path);
-    if (late) {
-      log.Warning([&] { return named() + " handed over late: " + WideToUtf8(track.path); });
-    } else {
-      log.Debug([&] { return named() + " handed over: " + WideToUtf8(track.path); });
-    }
-  } else if (track.state == VFW_E_NOT_FOUND) {
-    log.Warning([&] { return named() + " missed the open's wait: handed over when it ends"; });
+    log.Debug([&] { return TrackLabel(track) + " handed over: " + WideToUtf8(track.path); });
   } else if (track.state == S_FALSE) {
-    log.Debug([&] { return named() + " has no cues: nothing to hand over"; });
+    log.Debug([&] { return TrackLabel(track) + " has no cues: nothing to hand over"; });
   } else {
     log.Warning([&] {
-      return named() + ": its file could not be written (" + DescribeResult(track.state) + ")";
+      return TrackLabel(track) + ": its file could not be written (" + DescribeResult(track.state) +
+             ")";
     });
   }
 }
@@ -133,13 +123,12 @@ std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void*
     log.Debug([&] { return "audio slave offered: " + address; });
   }
 
-  std::vector<std::wstring> files;
-  std::vector<SubtitleTrack> tracks;
-  PendingSubtitles pending = player->GetSubtitleFiles(files, &tracks);
-  for (const auto& track : tracks) HandOverTrack(abi, input, track, false, log);
-  return LateSubtitles::Start(std::move(pending), [&abi, input, &log](const SubtitleTrack& track) {
-    HandOverTrack(abi, input, track, true, log);
-  });
+  // Subtitle tracks are downloads of their own: the open does not wait for them, nor for the graph
+  // to start; the waiter starts it and hands each track over as it ends.
+  return LateSubtitles::Start(
+      player->PrepareRun(),
+      [&abi, input, &log](const SubtitleTrack& track) { HandOverTrack(abi, input, track, log); },
+      log);
 }
 
 }  // namespace kavo::host

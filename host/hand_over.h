@@ -12,7 +12,7 @@
 
 namespace kavo::host {
 
-// Returns the waiter for subtitle tracks that missed the open's wait, if any did; the access
+// Returns the waiter that hands the subtitle tracks over as they end, if there are any; the access
 // keeps it until its close.
 std::unique_ptr<LateSubtitles> HandOverMainInput(const HostObject& object, void* input,
                                                  const PlayerHandle& player,

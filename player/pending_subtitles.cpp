@@ -12,14 +12,20 @@ namespace kavo {
 using Microsoft::WRL::ComPtr;
 
 PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
-                                   const std::vector<AttachedSubtitles>& renderers)
-    : events_(std::move(events)) {
+                                   const std::vector<AttachedSubtitles>& renderers,
+                                   ComPtr<IMediaControl> control)
+    : events_(std::move(events)), control_(std::move(control)) {
   for (const auto& attached : renderers) {
     ComPtr<IBaseFilter> filter;
     Query(attached.renderer.Get(), IID_IBaseFilter, filter);
     tracks_.push_back(
         Track{attached.renderer, attached.trackName, tracks_.size() + 1, filter.Get(), 0});
   }
+}
+
+void PendingSubtitles::RunGraph() {
+  if (control_) control_->Run();
+  control_.Reset();
 }
 
 // A file that exists but cannot be handed out counts by GetFilePath's own failure.
@@ -46,27 +52,27 @@ void PendingSubtitles::WaitForEnds(DWORD timeoutMs) {
     if (now >= deadline ||
         WaitForSingleObject(signal, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
       return;
-    ReadEvents();
+    // A queue that cannot be read keeps its signal set: waiting on would only spin.
+    if (FAILED(ReadEvents())) return;
   }
 }
 
-void PendingSubtitles::TakeWritten(std::vector<SubtitleTrack>& tracks) {
-  ReadEvents();
+HRESULT PendingSubtitles::TakeWritten(std::vector<SubtitleTrack>& tracks) {
+  const HRESULT read = ReadEvents();
   std::vector<Track> streaming;
   for (Track& track : tracks_) {
     SubtitleTrack seen = Seen(track);
-    // Not ended yet: a renderer whose stream is still running has no file and says so.
-    if (seen.state != S_OK && !track.ended) {
-      seen.state = VFW_E_NOT_FOUND;
-      streaming.push_back(std::move(track));
-    }
+    // Before its first end of stream a renderer has neither a file nor a write result; after it,
+    // its own word counts even where its end event has not been read yet.
+    if (seen.state == VFW_E_NOT_FOUND && !track.ended) streaming.push_back(std::move(track));
     tracks.push_back(std::move(seen));
   }
   tracks_.swap(streaming);
+  return read;
 }
 
-void PendingSubtitles::TakeEnded(std::vector<SubtitleTrack>& tracks) {
-  ReadEvents();
+HRESULT PendingSubtitles::TakeEnded(std::vector<SubtitleTrack>& tracks) {
+  const HRESULT read = ReadEvents();
   std::vector<Track> ended;
   std::vector<Track> streaming;
   for (Track& track : tracks_) (track.ended ? ended : streaming).push_back(std::move(track));
@@ -74,16 +80,20 @@ void PendingSubtitles::TakeEnded(std::vector<SubtitleTrack>& tracks) {
   std::sort(ended.begin(), ended.end(),
             [](const Track& a, const Track& b) { return a.ended < b.ended; });
   for (const Track& track : ended) tracks.push_back(Seen(track));
+  return read;
 }
 
 // A renderer writes its file before it reports the end, so a reported end means the file is there
-// (or never will be). Every event is taken off the queue, which resets the signal once it is empty.
-void PendingSubtitles::ReadEvents() {
-  if (!events_) return;
-  long code = 0;
-  LONG_PTR first = 0;
-  LONG_PTR second = 0;
-  while (events_->GetEvent(&code, &first, &second, 0) == S_OK) {
+// (or never will be). Every event is taken off the queue, which resets the signal once it is empty;
+// an empty queue answers E_ABORT, anything else that fails means it cannot be read.
+HRESULT PendingSubtitles::ReadEvents() {
+  if (!events_) return S_OK;
+  for (;;) {
+    long code = 0;
+    LONG_PTR first = 0;
+    LONG_PTR second = 0;
+    const HRESULT got = events_->GetEvent(&code, &first, &second, 0);
+    if (got != S_OK) return got == E_ABORT || SUCCEEDED(got) ? S_OK : got;
     if (code == EC_COMPLETE) {
       for (Track& track : tracks_) {
         if (!track.ended && reinterpret_cast<const IBaseFilter*>(second) == track.identity)

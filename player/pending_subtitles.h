@@ -38,12 +38,17 @@ class PendingSubtitles {
  public:
   PendingSubtitles() = default;
   // renderers: the connected subtitle renderers, in track order. events: the graph's queue with
-  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen.
+  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen. control: the graph
+  // to run, when whoever takes the tracks is to run it.
   PendingSubtitles(Microsoft::WRL::ComPtr<IMediaEvent> events,
-                   const std::vector<AttachedSubtitles>& renderers);
+                   const std::vector<AttachedSubtitles>& renderers,
+                   Microsoft::WRL::ComPtr<IMediaControl> control = nullptr);
   PendingSubtitles(PendingSubtitles&&) = default;
   PendingSubtitles(const PendingSubtitles&) = delete;
   PendingSubtitles& operator=(const PendingSubtitles&) = delete;
+
+  // Runs the graph, if it was left to run here; once.
+  void RunGraph();
 
   bool empty() const { return tracks_.empty(); }
   size_t size() const { return tracks_.size(); }
@@ -52,16 +57,19 @@ class PendingSubtitles {
   // object holds the graph.
   HANDLE EndSignal() const;
 
-  // Until every track has reported its end, or timeoutMs has passed.
+  // Until every track has reported its end, timeoutMs has passed or the queue cannot be read.
   void WaitForEnds(DWORD timeoutMs);
 
-  // Appends every track in track order; tracks with a file or whose stream ended without one
-  // leave the list, those still streaming (VFW_E_NOT_FOUND) stay.
-  void TakeWritten(std::vector<SubtitleTrack>& tracks);
+  // Appends every track in track order; tracks whose renderer has ended its stream (with a file or
+  // without one) leave the list, those still streaming (VFW_E_NOT_FOUND) stay. The result is the
+  // event queue's: S_OK, or why it could not be read.
+  HRESULT TakeWritten(std::vector<SubtitleTrack>& tracks);
 
   // Reads the queued events and appends each track that reported its end since, in the order the
-  // ends came, with its file or why it has none; those tracks leave the list.
-  void TakeEnded(std::vector<SubtitleTrack>& tracks);
+  // ends came, with its file or why it has none; those tracks leave the list. The result is the
+  // event queue's: S_OK, or why it could not be read (the ends read before are appended all the
+  // same).
+  HRESULT TakeEnded(std::vector<SubtitleTrack>& tracks);
 
  private:
   struct Track {
@@ -72,11 +80,12 @@ class PendingSubtitles {
     unsigned ended;               // 0 while streaming, else the place of its end among all ends
   };
 
-  void ReadEvents();
+  HRESULT ReadEvents();
   static SubtitleTrack Seen(const Track& track);
   bool AllEnded() const;
 
   Microsoft::WRL::ComPtr<IMediaEvent> events_;
+  Microsoft::WRL::ComPtr<IMediaControl> control_;  // emptied once run
   std::vector<Track> tracks_;
   unsigned ends_ = 0;
 };

@@ -18,9 +18,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// How long an open waits for the subtitle streams; the ones still running are left to a waiter.
-constexpr DWORD kSubtitleWaitMs = 1000;
-
 bool IsSubtitleType(const AM_MEDIA_TYPE& type) {
   return type.majortype == kMediaTypeSubtitle && type.subtype == kMediaSubtypeUtf8 &&
          type.formattype == kFormatSubtitleInfo && type.cbFormat == sizeof(SubtitleInfo) &&
@@ -163,8 +160,7 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   return result;
 }
 
-PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files,
-                                          std::vector<SubtitleTrack>* tracks) {
+PendingSubtitles Player::PrepareRun() {
   if (!graph_) return PendingSubtitles();
   // No reference clock: the renderers take samples as fast as the source delivers them.
   ComPtr<IMediaFilter> filter;
@@ -177,10 +173,20 @@ PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files,
   }
   // Run even without subtitles: a source filter may start its work only once the graph runs.
   ComPtr<IMediaControl> control;
-  if (SUCCEEDED(Query(graph_.Get(), IID_IMediaControl, control))) control->Run();
+  Query(graph_.Get(), IID_IMediaControl, control);
+  return PendingSubtitles(events, subtitleRenderers_, control);
+}
 
-  PendingSubtitles pending(events, subtitleRenderers_);
-  pending.WaitForEnds(kSubtitleWaitMs);
+PendingSubtitles Player::RunGraph() {
+  PendingSubtitles pending = PrepareRun();
+  pending.RunGraph();
+  return pending;
+}
+
+PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,
+                                          std::vector<SubtitleTrack>* tracks) {
+  PendingSubtitles pending = RunGraph();
+  pending.WaitForEnds(waitMs);
   std::vector<SubtitleTrack> seen;
   pending.TakeWritten(seen);
   for (auto& track : seen) {

@@ -45,12 +45,19 @@ class Player final : public DsPlayerBase {
   // True when output pin 1 offers a MEDIATYPE_Stream type.
   bool HasSecondStream() const;
 
-  // Runs the graph without a clock, waits up to a second for the streams of the connected subtitle
-  // renderers to end (not at all without one), and appends the path of every subtitle file written
-  // so far to `files`, in track order. The tracks still streaming come back, for a late waiter.
-  // With `tracks`, every track is appended there too, in track order, with its file or why it has
-  // none (VFW_E_NOT_FOUND: still streaming, so pending).
-  PendingSubtitles GetSubtitleFiles(std::vector<std::wstring>& files,
+  // Readies the graph to run without a clock and returns every subtitle track as pending, with the
+  // graph's start left to whoever takes them (PendingSubtitles::RunGraph): each subtitle renderer
+  // makes the start a few milliseconds longer, which an open need not wait for.
+  PendingSubtitles PrepareRun();
+
+  // PrepareRun, and the graph started here; nothing is waited for.
+  PendingSubtitles RunGraph();
+
+  // For a caller that wants the files at hand: RunGraph, then up to waitMs for the tracks' streams
+  // to end; appends the path of every subtitle file written by then to `files`, in track order. The
+  // tracks still streaming come back. With `tracks`, every track is appended there too, in track
+  // order, with its file or why it has none (VFW_E_NOT_FOUND: still streaming, so pending).
+  PendingSubtitles GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,
                                     std::vector<SubtitleTrack>* tracks = nullptr);
 
  protected:

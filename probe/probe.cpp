@@ -44,6 +44,9 @@ enum Status {
 
 // How much of each end of a stream the probe reads, as the player's first reads would.
 constexpr LONG kProbeRead = 65536;
+// How long the probe waits for the subtitle tracks to end, each a download of its own, so that it
+// can list them; the plug-in's own open waits for none.
+constexpr DWORD kSubtitleWaitMs = 10000;
 
 void Say(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -204,8 +207,15 @@ int Probe(const std::wstring& address) {
   Say("start time: " + (startMs ? std::to_string(startMs) + " ms" : std::string("none")));
 
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
-  Say("subtitles:  " + std::to_string(files.size()) + " file(s), removed when the probe ends");
+  std::vector<SubtitleTrack> tracks;
+  player->GetSubtitleFiles(files, kSubtitleWaitMs, &tracks);
+  const auto streaming = std::count_if(tracks.begin(), tracks.end(), [](const SubtitleTrack& t) {
+    return t.state == VFW_E_NOT_FOUND;
+  });
+  Say("subtitles:  " + std::to_string(files.size()) + " file(s), removed when the probe ends" +
+      (streaming ? ", and " + std::to_string(streaming) + " track(s) still streaming after " +
+                       std::to_string(kSubtitleWaitMs / 1000) + " s"
+                 : std::string()));
   for (const auto& path : files) {
     std::ifstream file(path.c_str(), std::ios::binary);
     std::stringstream text;

@@ -1,5 +1,5 @@
 // Subtitle renderers on the stand-in's subtitle pins in Wine's real graph manager: which attempt
-// decides the result of Open, what the graph holds afterwards, which files the wait collects.
+// decides the result of Open, what the graph holds afterwards, which files a wait collects.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -25,6 +25,9 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 using Clock = std::chrono::steady_clock;
+
+// Long enough for any track here that ends; the wait ends with the last of them.
+constexpr DWORD kWaitMs = 10000;
 
 // One of the graph's subtitle renderers, with the name of the source pin it is connected to
 // (empty when unconnected).
@@ -134,7 +137,7 @@ TEST_F(SubtitleAttachment, AFailedAttemptFollowedByASuccessfulOneStillOpens) {
   }
   // Only the connected renderers were kept: two files, in pin order.
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
+  player->GetSubtitleFiles(files, kWaitMs);
   ASSERT_THAT(files, SizeIs(2));
   EXPECT_TRUE(IsSubtitleFile(files[0], L"A.srt"));
   EXPECT_TRUE(IsSubtitleFile(files[1], L"B.srt"));
@@ -161,7 +164,7 @@ TEST_F(SubtitleAttachment, ATypeWithAFormatBlockOfAnotherSizeIsSkipped) {
   EXPECT_EQ(result, S_OK);
   EXPECT_THAT(SourcePins(SubtitleRenderers(*player)), ElementsAre(L"Subtitle 2"));
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
+  player->GetSubtitleFiles(files, kWaitMs);
   ASSERT_THAT(files, SizeIs(1));
   EXPECT_TRUE(IsSubtitleFile(files[0], L"Whole.srt"));
 }
@@ -175,7 +178,7 @@ TEST_F(SubtitleAttachment, FileNamesComeFromTheTrackNameOrElseItsLanguage) {
                                &result);
   ASSERT_EQ(result, S_OK);
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
+  player->GetSubtitleFiles(files, kWaitMs);
   ASSERT_THAT(files, SizeIs(3));
   EXPECT_TRUE(IsSubtitleFile(files[0], L"eng.srt"));
   EXPECT_TRUE(IsSubtitleFile(files[1], L"srt"));
@@ -202,12 +205,12 @@ TEST_F(SubtitleAttachment, EveryPathStringGoesBack) {
   ASSERT_EQ(result, S_OK);
   spy->Reset();
   std::vector<std::wstring> files;
-  player->GetSubtitleFiles(files);
+  player->GetSubtitleFiles(files, kWaitMs);
   ASSERT_THAT(files, SizeIs(2));
   for (const auto& path : files) EXPECT_FALSE(spy->OutstandingBlockHolds(path));
 }
 
-// The wait for the streams is bounded: a stream that has not ended by then has no file, its
+// The wait a caller asks for is bounded: a stream that has not ended by then has no file, its
 // renderer says so, and it comes back as pending.
 TEST_F(SubtitleAttachment, AStreamThatNeverEndsIsLeftOutAfterTheWait) {
   HRESULT result = E_FAIL;
@@ -218,7 +221,7 @@ TEST_F(SubtitleAttachment, AStreamThatNeverEndsIsLeftOutAfterTheWait) {
   ASSERT_EQ(result, S_OK);
   std::vector<std::wstring> files;
   const auto start = Clock::now();
-  const PendingSubtitles pending = player->GetSubtitleFiles(files);
+  const PendingSubtitles pending = player->GetSubtitleFiles(files, 1000);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_GT(seconds, 0.5);
   EXPECT_LT(seconds, 5.0);
@@ -246,7 +249,7 @@ TEST_F(SubtitleAttachment, WithoutSubtitlePinsTheGraphRunsAndNothingIsWaitedFor)
   EXPECT_THAT(SubtitleRenderers(*player), IsEmpty());
   std::vector<std::wstring> files;
   const auto start = Clock::now();
-  const PendingSubtitles pending = player->GetSubtitleFiles(files);
+  const PendingSubtitles pending = player->GetSubtitleFiles(files, kWaitMs);
   EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 0.5);
   EXPECT_THAT(files, IsEmpty());
   EXPECT_TRUE(pending.empty());

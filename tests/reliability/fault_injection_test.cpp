@@ -27,8 +27,7 @@ class FaultInjection : public HostFixture {
     ASSERT_TRUE(catalog_.Add(CatalogVideo("clip").Container(container_).Audio(audio_)));
   }
 
-  // A video like "clip" with one fault line. Its short subtitle track ends a hand-over's wait for
-  // the subtitle streams at once.
+  // A video like "clip" with one fault line and a short subtitle track.
   void AddFaulty(const std::string& id, const std::string& fault) {
     ASSERT_TRUE(catalog_.Add(CatalogVideo(id)
                                  .Container(container_)
@@ -122,6 +121,9 @@ TEST_P(FaultInjection, AudioPinFaultsCostOnlyTheSlave) {
   AddFaulty("noaudioreader", "no_async_reader Audio");
   auto main = OpenMain(Location("noaudioreader"), true);
   EXPECT_EQ(OfferedSlave(recorder_.Calls()), SlaveAddress("noaudioreader"));
+  // The main's subtitle comes after its open: taken before the slave's open is watched.
+  EXPECT_TRUE(
+      recorder_.WaitUntil([&] { return !OfferedSubtitlePaths(recorder_.Calls()).empty(); }, 10000));
   ExpectOpenFails(SlaveLocation("noaudioreader"));
   EXPECT_EQ(main->ReadToEnd(65536), container_);
   main->Close();
@@ -289,7 +291,10 @@ TEST_P(FaultInjection, SubtitleFaultsCostOnlyTheirOwnFile) {
   auto main = OpenMain(Location("subs"), true);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  EXPECT_LT(seconds, 5.0) << "the wait for a never-ending track is bounded";
+  EXPECT_LT(seconds, 5.0) << "the open waited for a never-ending track";
+  // The open waits for no track: the good one comes after it.
+  EXPECT_TRUE(
+      recorder_.WaitUntil([&] { return !OfferedSubtitlePaths(recorder_.Calls()).empty(); }, 10000));
   const auto paths = OfferedSubtitlePaths(recorder_.Calls());
   ASSERT_THAT(paths, SizeIs(1));
   EXPECT_NE(paths[0].find(L".Good.srt"), std::wstring::npos);
@@ -312,6 +317,8 @@ TEST_P(FaultInjection, SubtitleFaultsCostOnlyTheirOwnFile) {
                        .Track(CatalogTrack("Twice", "en").Line("extra_type").Cue(0, 10, "a"))
                        .Track(CatalogTrack("Then", "de").Cue(0, 10, "b"))));
   main = OpenMain(Location("twicethen"), true);
+  EXPECT_TRUE(recorder_.WaitUntil(
+      [&] { return OfferedSubtitlePaths(recorder_.Calls()).size() >= 2; }, 10000));
   EXPECT_THAT(OfferedSubtitlePaths(recorder_.Calls()), SizeIs(2));
 }
 

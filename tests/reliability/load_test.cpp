@@ -168,8 +168,8 @@ TEST(Load, ThreadsOpeningReadingAndClosingLeaveNoGrowth) {
   CoreRecorder recorder;
   ASSERT_TRUE(recorder.Load());
   Catalog catalog;
-  // Tracks on time, one that still makes the open's wait, one that misses it and one that never
-  // ends: closes meet waiters for late tracks in every state, some just as their track ends.
+  // Tracks that end at once, soon, after a second and never: closes meet the subtitle waiter in
+  // every state, some just as a track ends.
   const char* const lateness[kVideos] = {"delay_ms = 0", "delay_ms = 300", "delay_ms = 1050",
                                          "never_ends"};
   for (int video = 0; video < kVideos; ++video) {

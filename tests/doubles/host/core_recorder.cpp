@@ -13,12 +13,15 @@ bool CoreRecorder::Load() {
   callTime_ = reinterpret_cast<long long (*)(int)>(GetProcAddress(module_, "recorder_CallTime"));
   waitForCalls_ =
       reinterpret_cast<int (*)(int, int)>(GetProcAddress(module_, "recorder_WaitForCalls"));
+  waitForMore_ =
+      reinterpret_cast<int (*)(int, int, int)>(GetProcAddress(module_, "recorder_WaitForMore"));
   line_ = reinterpret_cast<int (*)(int, int, char*, int)>(GetProcAddress(module_, "recorder_Line"));
   threadShape_ =
       reinterpret_cast<void (*)(int)>(GetProcAddress(module_, "recorder_SetThreadShape"));
   moveItemMeta_ =
       reinterpret_cast<void (*)(std::ptrdiff_t)>(GetProcAddress(module_, "recorder_MoveItemMeta"));
-  return reset_ && count_ && callTime_ && waitForCalls_ && line_ && threadShape_ && moveItemMeta_;
+  return reset_ && count_ && callTime_ && waitForCalls_ && waitForMore_ && line_ && threadShape_ &&
+         moveItemMeta_;
 }
 
 void CoreRecorder::Reset(Shape shape, void* inputItem) { reset_(shape, inputItem); }
@@ -74,6 +77,11 @@ void CoreRecorder::KillObject(const void* object) const {
 
 void CoreRecorder::SetInteger(const char* name, long long value) const {
   Export<void (*)(const char*, long long)>("recorder_SetInteger")(name, value);
+}
+
+bool CoreRecorder::WaitForMore(size_t calls, size_t lines, DWORD timeoutMs) const {
+  return waitForMore_(static_cast<int>(calls), static_cast<int>(lines),
+                      static_cast<int>(timeoutMs)) != 0;
 }
 
 std::string CoreRecorder::Pointer(const void* p) {

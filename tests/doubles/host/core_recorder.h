@@ -28,6 +28,20 @@ class CoreRecorder {
   std::vector<LONGLONG> CallTimes() const;
   // Until at least `count` calls are recorded (true) or timeoutMs has passed (false).
   bool WaitForCalls(size_t count, DWORD timeoutMs) const;
+  // Until done() holds (true) or timeoutMs has passed (false); asked again whenever a call or a log
+  // line is recorded.
+  template <typename Done>
+  bool WaitUntil(Done done, DWORD timeoutMs) const {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+      const size_t calls = static_cast<size_t>(count_());
+      const size_t lines = LogLines().size();
+      if (done()) return true;
+      const ULONGLONG now = GetTickCount64();
+      if (now >= deadline || !WaitForMore(calls, lines, static_cast<DWORD>(deadline - now)))
+        return done();
+    }
+  }
   // vlc_Log calls, each "<priority> \"<module>\" <object>: <text>" (see recording_vlccore.cpp).
   std::vector<std::string> LogLines() const;
 
@@ -51,12 +65,14 @@ class CoreRecorder {
   Function Export(const char* name) const {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
   }
+  bool WaitForMore(size_t calls, size_t lines, DWORD timeoutMs) const;
 
   HMODULE module_ = nullptr;
   void (*reset_)(int, void*) = nullptr;
   int (*count_)() = nullptr;
   long long (*callTime_)(int) = nullptr;
   int (*waitForCalls_)(int, int) = nullptr;
+  int (*waitForMore_)(int, int, int) = nullptr;
   void (*threadShape_)(int) = nullptr;
   void (*moveItemMeta_)(std::ptrdiff_t) = nullptr;
   int (*line_)(int, int, char*, int) = nullptr;

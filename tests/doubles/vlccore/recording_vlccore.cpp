@@ -154,9 +154,12 @@ __declspec(dllexport) void vlc_Log(void* object, int priority, const char* modul
   va_end(args);
   const std::string priorityName =
       priority >= 0 && priority < 4 ? kPriorities[priority] : "priority " + Number(priority);
-  std::lock_guard<std::mutex> guard(lock);
-  logLines.push_back(priorityName + " " + Quoted(module) + " " + Pointer(object) + place + ": " +
-                     text);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    logLines.push_back(priorityName + " " + Quoted(module) + " " + Pointer(object) + place + ": " +
+                       text);
+  }
+  recorded.notify_all();
 }
 
 __declspec(dllexport) void* input_GetItem(void* input) {
@@ -319,6 +322,19 @@ __declspec(dllexport) int recorder_WaitForCalls(int count, int timeoutMs) {
   std::unique_lock<std::mutex> guard(lock);
   return recorded.wait_for(guard, std::chrono::milliseconds(timeoutMs),
                            [count] { return static_cast<int>(calls.size()) >= count; })
+             ? 1
+             : 0;
+}
+
+// Waits until more than `callCount` calls or more than `lineCount` log lines are recorded, or
+// timeoutMs has passed; 1 when there are.
+__declspec(dllexport) int recorder_WaitForMore(int callCount, int lineCount, int timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock);
+  return recorded.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                           [callCount, lineCount] {
+                             return static_cast<int>(calls.size()) > callCount ||
+                                    static_cast<int>(logLines.size()) > lineCount;
+                           })
              ? 1
              : 0;
 }
