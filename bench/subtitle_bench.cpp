@@ -3,7 +3,8 @@
 // waiter, waiting for no track), next to building the graph and the graph's own delivery of the
 // same streams in a player run directly. Then, for a track whose data come well after the open,
 // the time from its end of stream to the host call that offers it, and the time to turn 10 000
-// cues into an SRT file. The last line reads "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
+// cues into an SRT file, and how soon a stop ends a read or an open that waits on a network that
+// stalled. The last line reads "open ms: <0 tracks> <1 track> <4 tracks>" (medians).
 #include <windows.h>
 #include <dshow.h>
 #include <wrl/client.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/text.h"
@@ -21,6 +23,7 @@
 #include "filters/subtitle_renderer.h"
 #include "filters/temp_files.h"
 #include "host_emulator.h"
+#include "host_test_support.h"
 #include "player/player.h"
 #include "standin_client.h"
 
@@ -35,6 +38,9 @@ constexpr int kTrackCounts[] = {0, 1, 4};
 constexpr int kCueCount = 10000;
 constexpr int kLateDelayMs = 1200;
 const char kLateVideo[] = "late";
+const char kStalledVideo[] = "stalled";
+const char kLoadingVideo[] = "loading";
+constexpr int kStallAt = 2048;
 
 char fakeInput[64];
 alignas(8) char fakeMeta[256];  // the item's meta record: its fields' strings first
@@ -167,6 +173,24 @@ double Best(Work work) {
   return best;
 }
 
+// A 3.0 release host stopping an input whose network stalled: from the stop to the return of a
+// read waiting for bytes that never come, and of an open whose source filter is still loading.
+std::pair<double, double> StopWhileStalled(const HostEmulator& host, const CoreRecorder& recorder) {
+  std::vector<double> reads, loads;
+  std::vector<char> buffer(32768);
+  for (int run = 0; run < kRuns; ++run) {
+    auto stalled = host.NewAccess(Narrow(WatchAddress(kStalledVideo)));
+    if (stalled->Open() != 0) return {-1, -1};
+    stalled->Seek(kStallAt);
+    reads.push_back(MsAfterStop(recorder, host.kind(), *stalled, 100,
+                                [&] { stalled->Read(buffer.data(), buffer.size()); }));
+    stalled->Close();
+    auto loading = host.NewAccess(Narrow(WatchAddress(kLoadingVideo)));
+    loads.push_back(MsAfterStop(recorder, host.kind(), *loading, 100, [&] { loading->Open(); }));
+  }
+  return {Median(reads), Median(loads)};
+}
+
 }  // namespace
 
 int main() {
@@ -187,6 +211,10 @@ int main() {
                                               .Cue(0, 1000, "late cue")
                                               .Line("delay_ms = " + std::to_string(kLateDelayMs))));
   for (int tracks : kTrackCounts) cataloged = catalog.Add(VideoWith(tracks)) && cataloged;
+  cataloged =
+      catalog.Add(
+          CatalogVideo(kStalledVideo).Fault("stall_at Container = " + std::to_string(kStallAt))) &&
+      catalog.Add(CatalogVideo(kLoadingVideo).Line("load_ms = 10000")) && cataloged;
   if (!cataloged) {
     std::puts("cannot write the catalog");
     return 1;
@@ -269,6 +297,11 @@ int main() {
       "WriteWholeFile %.2f ms (best of %d)\n",
       kCueCount, bytes.size(), buildMs, convertMs, writeMs, kRuns);
 
+  const auto [readStop, loadStop] = StopWhileStalled(host, recorder);
+  std::printf(
+      "stop while stalled, ms from the stop to the return (medians of %d): read %.1f, "
+      "load %.1f\n",
+      kRuns, readStop, loadStop);
   std::printf("open ms: %.0f %.0f %.0f\n", medians[0], medians[1], medians[2]);
   return 0;
 }

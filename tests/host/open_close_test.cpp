@@ -66,31 +66,8 @@ class HostAccess : public ::testing::TestWithParam<HostKind> {
     return Messages(recorder_.LogLines(), access->Object());
   }
 
-  // Runs body on a thread of its own, stops it as this host stops an input after stopAfterMs (a
-  // 3.0 host kills the thread's own interrupt context, as it does its input and prefetch threads;
-  // a 2.2 host kills the access object) and answers how many ms body went on after the stop
-  // (negative: it had ended before).
   double MsAfterStop(const Access& access, DWORD stopAfterMs, const std::function<void()>& body) {
-    void* const context = GetParam() == HostKind::V22 ? nullptr : recorder_.NewInterrupt();
-    LARGE_INTEGER stopped{}, done{}, frequency{};
-    std::thread thread([&] {
-      if (context) recorder_.SetInterrupt(context);
-      body();
-      QueryPerformanceCounter(&done);
-      if (context) recorder_.SetInterrupt(nullptr);
-    });
-    Sleep(stopAfterMs);
-    QueryPerformanceCounter(&stopped);
-    if (context) {
-      recorder_.KillInterrupt(context);
-    } else {
-      recorder_.KillObject(access.Object());
-    }
-    thread.join();
-    if (context) recorder_.DestroyInterrupt(context);
-    QueryPerformanceFrequency(&frequency);
-    return 1000.0 * static_cast<double>(done.QuadPart - stopped.QuadPart) /
-           static_cast<double>(frequency.QuadPart);
+    return test::MsAfterStop(recorder_, GetParam(), access, stopAfterMs, body);
   }
 
   CoreRecorder recorder_;

@@ -8,6 +8,30 @@
 
 namespace kavo::test {
 
+double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
+                   DWORD stopAfterMs, const std::function<void()>& body) {
+  void* const context = kind == HostKind::V22 ? nullptr : recorder.NewInterrupt();
+  LARGE_INTEGER stopped{}, done{}, frequency{};
+  std::thread thread([&] {
+    if (context) recorder.SetInterrupt(context);
+    body();
+    QueryPerformanceCounter(&done);
+    if (context) recorder.SetInterrupt(nullptr);
+  });
+  Sleep(stopAfterMs);
+  QueryPerformanceCounter(&stopped);
+  if (context) {
+    recorder.KillInterrupt(context);
+  } else {
+    recorder.KillObject(access.Object());
+  }
+  thread.join();
+  if (context) recorder.DestroyInterrupt(context);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(done.QuadPart - stopped.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
 CoreRecorder::Shape ShapeOf(HostKind kind) {
   switch (kind) {
     case HostKind::V22:

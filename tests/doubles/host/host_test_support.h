@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,13 @@ void OnHostThread(Body body) {
   std::thread thread(body);
   thread.join();
 }
+
+// Runs body on a thread of its own, stops it after stopAfterMs as a host of this kind stops an
+// input (3.0 kills the thread's own interrupt context, as it does its input and prefetch threads;
+// 2.2 kills the access object) and answers how many ms body went on after the stop (negative: it
+// had ended before).
+double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
+                   DWORD stopAfterMs, const std::function<void()>& body);
 
 // The parent input a host passes to a main open, with its input item laid out for one ABI.
 struct HostInput {
