@@ -54,10 +54,11 @@ HRESULT WaitForRequest(IAsyncReader& reader, IMediaSample* request, const HostSt
       continue;  // no other request of ours is out; a stray one is not ours to keep
     }
     if (result == VFW_E_TIMEOUT) {
-      if (!wake) {
+      // A kill before the wake-up was registered leaves no interruption behind for it to see.
+      if (stop.Requested()) {
+        flush.Stop();
+      } else if (!wake) {
         wake.emplace(stop, &Flush::Wake, &flush);
-      } else if (stop.Requested()) {
-        flush.Stop();  // a host that can only be polled
       }
       continue;
     }
@@ -71,10 +72,6 @@ HRESULT WaitForRequest(IAsyncReader& reader, IMediaSample* request, const HostSt
 ReadOutcome ReadStoppable(IAsyncReader& reader, RequestSlot& slot, const HostStop& stop,
                           LONGLONG position, LONG count, BYTE* buffer) {
   ReadOutcome outcome;
-  if (stop.Requested()) {
-    outcome.stopped = true;
-    return outcome;
-  }
   HRESULT queued = E_NOTIMPL;
   if (!slot.refused) {
     if (!slot.sample) slot.sample = new (std::nothrow) ds::CMediaSample();
@@ -88,6 +85,9 @@ ReadOutcome ReadStoppable(IAsyncReader& reader, RequestSlot& slot, const HostSto
   if (SUCCEEDED(queued)) {
     outcome.result = WaitForRequest(reader, slot.sample.Get(), stop, flush);
     outcome.delivered = slot.sample->GetActualDataLength();
+  } else if (stop.Requested()) {
+    outcome.stopped = true;  // no SyncRead: it might wait for bytes with nothing to end it
+    return outcome;
   } else {
     // Alignment the reader insists on, or no requests at all.
     const HostStop::Wake wake(stop, &Flush::Wake, &flush);

@@ -224,6 +224,7 @@ STDMETHODIMP AsyncFileReader::Request(IMediaSample* sample, DWORD_PTR user) {
     const HRESULT result = FillSample(sample, false);
     guard.lock();
     completed_.push_back(Completed{ComPtr<IMediaSample>(sample), user, result});
+    if (waiters_ == 0) return S_OK;  // nobody to wake: the next WaitForNext finds it
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -235,8 +236,16 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
   if (!sample || !user) return E_POINTER;
   *sample = nullptr;
   *user = 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
   std::unique_lock<std::mutex> guard(requestLock_);
+  if (!completed_.empty()) {  // the usual answer, with no clock to read
+    ComPtr<IMediaSample> done = completed_.front().sample;
+    *user = completed_.front().user;
+    const HRESULT result = completed_.front().result;
+    completed_.pop_front();
+    *sample = done.Detach();
+    return result;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
   ++waiters_;
   HRESULT result = VFW_E_TIMEOUT;
   ComPtr<IMediaSample> done;
