@@ -179,17 +179,17 @@ int OpenAccess(const HostAbi& abi, void* object) {
   if (host.Has(abi.infoEof)) host.Set<bool>(abi.infoEof, false);
   apartment.KeepForClose();
 
-  void* input = host.Get<void*>(abi.input);
-  if (!slave && input) {
+  if (!slave && parentInput) {
     // The access works from here on: whatever goes wrong in the hand-over only leaves out its
     // own contribution.
     try {
-      kept->lateSubtitles = HandOverMainInput(host, input, player, location, normalized, log);
+      kept->lateSubtitles = HandOverMainInput(host, parentInput, player, location, normalized, log);
     } catch (const std::exception&) {
     }
   }
-  // A source may start its work only once its graph runs, which the hand-over has done; a slave
-  // joins a running graph.
+  // A source may start its work only once its graph runs: asked again after the hand-over, which
+  // starts the graph (or has the subtitle waiter start it), and again by the first read that
+  // reaches the size; a slave joins a running graph.
   if (kept->sizeKind == AccessState::Size::Unknown) {
     UpdateSize(*kept);
     if (kept->sizeKind == AccessState::Size::Unknown)

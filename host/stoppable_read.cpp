@@ -54,12 +54,9 @@ HRESULT WaitForRequest(IAsyncReader& reader, IMediaSample* request, const HostSt
       continue;  // no other request of ours is out; a stray one is not ours to keep
     }
     if (result == VFW_E_TIMEOUT) {
+      if (!wake) wake.emplace(stop, &Flush::Wake, &flush);  // from here on each wait is bounded
       // A kill before the wake-up was registered leaves no interruption behind for it to see.
-      if (stop.Requested()) {
-        flush.Stop();
-      } else if (!wake) {
-        wake.emplace(stop, &Flush::Wake, &flush);
-      }
+      if (stop.Requested()) flush.Stop();
       continue;
     }
     if (flush.begun()) return result;

@@ -177,15 +177,10 @@ PendingSubtitles Player::PrepareRun() {
   return PendingSubtitles(events, subtitleRenderers_, control);
 }
 
-PendingSubtitles Player::RunGraph() {
-  PendingSubtitles pending = PrepareRun();
-  pending.RunGraph();
-  return pending;
-}
-
 PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,
                                           std::vector<SubtitleTrack>* tracks) {
-  PendingSubtitles pending = RunGraph();
+  PendingSubtitles pending = PrepareRun();
+  pending.RunGraph();
   pending.WaitForEnds(waitMs);
   std::vector<SubtitleTrack> seen;
   pending.TakeWritten(seen);

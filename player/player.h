@@ -50,13 +50,11 @@ class Player final : public DsPlayerBase {
   // makes the start a few milliseconds longer, which an open need not wait for.
   PendingSubtitles PrepareRun();
 
-  // PrepareRun, and the graph started here; nothing is waited for.
-  PendingSubtitles RunGraph();
-
-  // For a caller that wants the files at hand: RunGraph, then up to waitMs for the tracks' streams
-  // to end; appends the path of every subtitle file written by then to `files`, in track order. The
-  // tracks still streaming come back. With `tracks`, every track is appended there too, in track
-  // order, with its file or why it has none (VFW_E_NOT_FOUND: still streaming, so pending).
+  // For a caller that wants the files at hand: PrepareRun and the graph started here, then up to
+  // waitMs for the tracks' streams to end; appends the path of every subtitle file written by then
+  // to `files`, in track order. The tracks still streaming come back. With `tracks`, every track is
+  // appended there too, in track order, with its file or why it has none (VFW_E_NOT_FOUND: still
+  // streaming, so pending).
   PendingSubtitles GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,
                                     std::vector<SubtitleTrack>* tracks = nullptr);
 

@@ -237,15 +237,8 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
   *sample = nullptr;
   *user = 0;
   std::unique_lock<std::mutex> guard(requestLock_);
-  if (!completed_.empty()) {  // the usual answer, with no clock to read
-    ComPtr<IMediaSample> done = completed_.front().sample;
-    *user = completed_.front().user;
-    const HRESULT result = completed_.front().result;
-    completed_.pop_front();
-    *sample = done.Detach();
-    return result;
-  }
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
+  // Read only once something has to be waited for: the usual answer, a done request, needs none.
+  std::optional<Clock::time_point> deadline;
   ++waiters_;
   HRESULT result = VFW_E_TIMEOUT;
   ComPtr<IMediaSample> done;
@@ -281,6 +274,7 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
     const std::optional<Clock::time_point> due =
         next == pending_.end() ? std::nullopt : ArrivalOf(next->end);
     const Clock::time_point now = Clock::now();
+    if (!deadline) deadline = now + std::chrono::milliseconds(timeout);
     if (due && *due <= now) {
       done = next->sample;
       *user = next->user;
@@ -290,12 +284,12 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
       guard.lock();
       break;
     }
-    if (timeout != INFINITE && now >= deadline) break;
-    const bool untilDue = due && (timeout == INFINITE || *due < deadline);
+    if (timeout != INFINITE && now >= *deadline) break;
+    const bool untilDue = due && (timeout == INFINITE || *due < *deadline);
     if (untilDue) {
       requestDone_.wait_until(guard, *due);
     } else if (timeout != INFINITE) {
-      requestDone_.wait_until(guard, deadline);
+      requestDone_.wait_until(guard, *deadline);
     } else {
       requestDone_.wait(guard);
     }
