@@ -1,4 +1,5 @@
 // The installer's custom actions (package/libkavo_plugin.wxs), in one DLL that the MSI carries.
+// The installer calls each on a thread of its own, one at a time; nothing is kept between calls.
 //
 // RefreshPluginCache refreshes a VLC's plug-in cache once the plug-in has gone into or out of it:
 // that VLC's own vlc-cache-gen.exe, run on its plugins folder as VLC's installer runs it. The cache
