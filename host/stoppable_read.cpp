@@ -29,6 +29,7 @@ bool RequestsAgreed(IAsyncReader& reader, RequestSlot& slot) {
   slot.requests = RequestSlot::Requests::Refused;
   const ComPtr<ds::CLentAllocator> ours(new (std::nothrow) ds::CLentAllocator());
   if (!ours) return false;
+  // A nominal buffer size: the allocator never makes its buffers, the samples lend the host's.
   ALLOCATOR_PROPERTIES wanted = {1, kFirstChunk, 1, 0};
   ComPtr<IMemAllocator> agreed;
   ALLOCATOR_PROPERTIES properties = {};
