@@ -69,9 +69,8 @@ class StalledReader final : public IAsyncReader {
                                         DWORD_PTR* user) override {
     {
       std::unique_lock<std::mutex> guard(lock_);
-      if (!changed_.wait_for(guard, std::chrono::milliseconds(timeout), [this] {
-            return !held_;
-          })) {
+      if (!changed_.wait_for(guard, std::chrono::milliseconds(timeout),
+                             [this] { return !held_; })) {
         *sample = nullptr;
         *user = 0;
         return VFW_E_TIMEOUT;
@@ -225,10 +224,11 @@ INSTANTIATE_TEST_SUITE_P(Readers, ReaderReads,
 // do: the host's stop, which 3.0 calls under a lock of its own, returns at once, and the read
 // returns only once the reader has let go of the host's buffer.
 TEST_F(StandInReads, ABlockingFlushHoldsUpNeitherTheHostsStopNorItsBuffer) {
-  IAsyncReader* reader = StandInReader(CatalogVideo("slowflush")
-                                           .Container(bytes_)
-                                           .Fault("stall_at Container = " + std::to_string(kStallAt))
-                                           .Fault("flush_waits Container"));
+  IAsyncReader* reader =
+      StandInReader(CatalogVideo("slowflush")
+                        .Container(bytes_)
+                        .Fault("stall_at Container = " + std::to_string(kStallAt))
+                        .Fault("flush_waits Container"));
   ASSERT_TRUE(reader);
   ReaderAccess access(HostKind::V30Release, reader);
   ASSERT_EQ(access.Seek(kStallAt), 0);
@@ -263,10 +263,11 @@ TEST_F(StandInReads, ABlockingFlushHoldsUpNeitherTheHostsStopNorItsBuffer) {
 // A reader that takes no requests is read with SyncRead, which no flush ends: it is asked only for
 // bytes that have arrived, and the wait for the rest ends within one poll of the stop.
 TEST_F(StandInReads, AStopEndsASyncReadWaitingPastAStall) {
-  IAsyncReader* reader = StandInReader(CatalogVideo("norequests")
-                                           .Container(bytes_)
-                                           .Fault("stall_at Container = " + std::to_string(kStallAt))
-                                           .Fault("request_fails Container = 0x80004001"));
+  IAsyncReader* reader =
+      StandInReader(CatalogVideo("norequests")
+                        .Container(bytes_)
+                        .Fault("stall_at Container = " + std::to_string(kStallAt))
+                        .Fault("request_fails Container = 0x80004001"));
   ASSERT_TRUE(reader);
   for (const HostKind kind : {HostKind::V22, HostKind::V30Release}) {
     SCOPED_TRACE(NameOf(kind));
