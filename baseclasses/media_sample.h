@@ -1,13 +1,16 @@
-// A media sample over a buffer that someone else owns: no allocator, no copy. It carries a byte
-// range for IAsyncReader::Request (start and stop times are byte offsets times 10,000,000, as the
-// platform's readers take them) and the count of bytes the reader put into it. Born at count zero;
-// whoever lends the buffer keeps the sample until every holder has handed it back.
+// A media sample over a buffer that someone else owns, and the allocator a reader's requests for
+// such samples are agreed on: no buffer of their own, no copy. The sample carries a byte range for
+// IAsyncReader::Request (start and stop times are byte offsets times 10,000,000, as the platform's
+// readers take them) and the count of bytes the reader put into it. Both are born at count zero;
+// whoever lends the buffer keeps the sample until every holder has handed it back. Thread rule:
+// one thread at a time uses a sample; the allocator's properties may be asked from any thread.
 #pragma once
 
 #include <strmif.h>
 #include <vfwmsgs.h>
 
 #include "baseclasses/unknown.h"
+#include "common/critical_section.h"
 
 namespace kavo::ds {
 
@@ -15,8 +18,13 @@ class CMediaSample final : public CUnknown, public IMediaSample {
  public:
   CMediaSample() = default;
 
-  // Points the sample at length bytes of buffer, to be read from byte `position` on.
-  void SetBuffer(BYTE* buffer, LONG length, LONGLONG position);
+  static constexpr REFERENCE_TIME kUnitsPerByte = 10000000;
+  // The last byte offset whose time a signed 64-bit value holds.
+  static constexpr LONGLONG kLargestTimedOffset = 0x7FFFFFFFFFFFFFFFLL / kUnitsPerByte;
+
+  // Points the sample at length bytes of buffer, to be read from byte `position` on. E_INVALIDARG,
+  // with the sample unchanged, when the range is negative or ends past kLargestTimedOffset.
+  HRESULT SetBuffer(BYTE* buffer, LONG length, LONGLONG position);
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     return GetOwner()->QueryInterface(iid, out);
@@ -48,6 +56,33 @@ class CMediaSample final : public CUnknown, public IMediaSample {
   LONG actual_ = 0;
   REFERENCE_TIME start_ = 0;
   REFERENCE_TIME stop_ = 0;
+};
+
+// Agrees a reader's requests for CMediaSamples: it keeps the properties the reader set on it
+// (cbAlign above all, which every request must then meet) and hands out no buffers, since each
+// of those samples lends its caller's own. It checks what the platform's memory allocator checks.
+class CLentAllocator final : public CUnknown, public IMemAllocator {
+ public:
+  CLentAllocator() = default;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    return GetOwner()->QueryInterface(iid, out);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return GetOwner()->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return GetOwner()->Release(); }
+  HRESULT NonDelegatingQueryInterface(REFIID iid, void** out) override;
+
+  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
+  STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES* properties) override;
+  // Nothing to allocate or free.
+  STDMETHODIMP Commit() override { return S_OK; }
+  STDMETHODIMP Decommit() override { return S_OK; }
+  STDMETHODIMP GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override;
+  STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
+
+ private:
+  CCritSec lock_;
+  ALLOCATOR_PROPERTIES properties_ = {};
 };
 
 }  // namespace kavo::ds

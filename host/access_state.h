@@ -26,7 +26,7 @@ struct AccessState {
   // nothing until its graph runs; both are asked again when a read or seek reaches them.
   enum class Size { Unknown, Estimated, Final } sizeKind = Size::Unknown;
   bool sizeUnknownLogged = false;  // said once that reads go on without a size
-  RequestSlot request;             // the reads' one request into the host's buffer
+  RequestSlot request;             // the reads' request into the host's buffer, as agreed
   std::int64_t position =
       0;  // next read position (ABIs that keep it on the host object don't use it)
   const char* streamName = "main";               // "main" or "audio", for the log

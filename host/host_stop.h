@@ -4,11 +4,16 @@
 // a 2.2 host kills the access object, which only polling can see.
 //
 //   HostStop stop(abi, object);
-//   HostStop::Wake wake(stop, [](void* reader) { ... unblock it ... }, reader);
-//   while (!done && !stop.Requested()) WaitForSomething(stop.PollMs());
+//   HostStop::Signal signal(stop);
+//   while (!done) {
+//     if (signal.Wait()) { ... the waiting thread itself unblocks the source filter ... }
+//   }
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
+#include <memory>
 
 #include "host/core_functions.h"
 #include "host/vlc_abi.h"
@@ -34,7 +39,8 @@ class HostStop {
 
   // While it lives, `wake` runs when a 3.0 host interrupts the calling thread (at once if it has
   // been already), on the host's stopping thread: it must not block. Once it is destroyed, on the
-  // same thread, `wake` is not running and never runs again. Under 2.2 it does nothing.
+  // same thread, `wake` is not running and never runs again. Under 2.2 it does nothing. Signal is
+  // the wake-up to use; this is what it is built on.
   class Wake {
    public:
     Wake(const HostStop& stop, InterruptWake wake, void* context)
@@ -49,6 +55,46 @@ class HostStop {
 
    private:
     const bool registered_;
+  };
+
+  // A wake-up that never blocks the host: while it lives, a 3.0 host's interruption of the calling
+  // thread only marks it woken and sets an event, on the host's stopping thread. The host runs
+  // wake-ups under a lock that its stopping thread may hold for long (3.0's playlist thread stops
+  // an input holding the playlist lock), so whatever a stop asks of the source filter, which may
+  // wait for a network, a waiting thread does itself once it has seen the stop. Under 2.2 nothing
+  // is registered and only polling sees the stop. Made and destroyed on the thread that waits.
+  class Signal {
+   public:
+    explicit Signal(const HostStop& stop)
+        : stop_(stop),
+          event_(CreateEventW(nullptr, FALSE, FALSE, nullptr), &CloseHandle),
+          wake_(stop, &Signal::Woken, this) {}
+
+    // Waits one poll, or less when the host's wake-up comes, and answers whether the host has asked
+    // the calling thread to stop. A wake-up that only raised the interruption, without a kill, is
+    // no stop: the wait goes on at the next call.
+    bool Wait() const {
+      if (!event_ || WaitForSingleObject(event_.get(), stop_.PollMs()) == WAIT_FAILED)
+        Sleep(stop_.PollMs());
+      return stop_.Requested();
+    }
+
+    // For a thread that waits on another's behalf: set (auto-reset) at each wake-up, and whether a
+    // wake-up has come at all, raised or killed.
+    HANDLE event() const { return event_.get(); }
+    bool woken() const { return woken_; }
+
+   private:
+    static void Woken(void* self) {
+      auto* signal = static_cast<Signal*>(self);
+      signal->woken_ = true;
+      if (signal->event_) SetEvent(signal->event_.get());
+    }
+
+    const HostStop& stop_;  // weak: outlives this
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> event_;
+    std::atomic<bool> woken_{false};
+    const Wake wake_;  // declared last: gone, and never to run again, before the rest
   };
 
  private:

@@ -2,7 +2,8 @@
 
 #include <vfwmsgs.h>
 
-#include <atomic>
+#include <algorithm>
+#include <cstdint>
 #include <new>
 #include <optional>
 
@@ -10,93 +11,129 @@ namespace kavo::host {
 
 namespace {
 
-// Flushes the reader once, from whichever thread gets there first: the host's stopping thread
-// through the wake-up, or the reading thread when polling sees the stop.
-class Flush {
- public:
-  explicit Flush(IAsyncReader& reader) : reader_(reader) {}
-  static void Wake(void* flush) { static_cast<Flush*>(flush)->Stop(); }
-  // The host asked for the stop.
-  void Stop() {
-    stopped_ = true;
-    Begin();
-  }
-  void Begin() {
-    if (!begun_.exchange(true)) reader_.BeginFlush();
-  }
-  // Ends a flush that was begun; called once the wake-up can no longer run.
-  void End() {
-    if (begun_) reader_.EndFlush();
-  }
-  bool begun() const { return begun_; }
-  bool stopped() const { return stopped_; }
+using Microsoft::WRL::ComPtr;
 
- private:
-  IAsyncReader& reader_;
-  std::atomic<bool> begun_{false};
-  std::atomic<bool> stopped_{false};
-};
+// What to ask for at position: what has arrived there, or a first chunk when nothing has.
+LONG Wanted(std::optional<LONGLONG> arrived, LONGLONG position, LONG count) {
+  if (!arrived) return count;
+  if (*arrived > position) return static_cast<LONG>(std::min<LONGLONG>(count, *arrived - position));
+  return std::min(count, kFirstChunk);
+}
 
-// Waits for the one request out to come back. It holds the host's buffer, so the wait does not
-// end before it has, however long a reader that ignores its flush takes; only a reader that says,
-// while flushing, that it has nothing to give back has let it go.
-HRESULT WaitForRequest(IAsyncReader& reader, IMediaSample* request, const HostStop& stop,
-                       Flush& flush) {
-  // Bytes that are there come back at once; only a request that waits needs the host's wake-up.
-  std::optional<HostStop::Wake> wake;
+// Asks the reader, once per access, for the allocator its requests are agreed on: one buffer, ours,
+// at the alignment the reader asks for. A reader must be asked before its first request (some
+// abort the process otherwise), and its answer says which requests it takes.
+bool RequestsAgreed(IAsyncReader& reader, RequestSlot& slot) {
+  if (slot.requests != RequestSlot::Requests::Unasked)
+    return slot.requests == RequestSlot::Requests::Agreed;
+  slot.requests = RequestSlot::Requests::Refused;
+  const ComPtr<ds::CLentAllocator> ours(new (std::nothrow) ds::CLentAllocator());
+  if (!ours) return false;
+  // A nominal buffer size: the allocator never makes its buffers, the samples lend the host's.
+  ALLOCATOR_PROPERTIES wanted = {1, kFirstChunk, 1, 0};
+  ComPtr<IMemAllocator> agreed;
+  ALLOCATOR_PROPERTIES properties = {};
+  if (FAILED(reader.RequestAllocator(ours.Get(), &wanted, agreed.GetAddressOf())) || !agreed ||
+      FAILED(agreed->GetProperties(&properties)))
+    return false;
+  slot.align = std::max<LONG>(properties.cbAlign, 1);
+  slot.requests = RequestSlot::Requests::Agreed;
+  return true;
+}
+
+// Queues the read as the access's one request where the reader takes it; false leaves it to
+// SyncRead.
+bool Queue(IAsyncReader& reader, RequestSlot& slot, LONGLONG position, LONG count, BYTE* buffer) {
+  if (!RequestsAgreed(reader, slot)) return false;
+  const auto align = static_cast<unsigned long long>(slot.align);
+  if (static_cast<unsigned long long>(position) % align != 0 ||
+      static_cast<unsigned long long>(count) % align != 0 ||
+      reinterpret_cast<std::uintptr_t>(buffer) % align != 0)
+    return false;
+  if (!slot.sample) slot.sample = new (std::nothrow) ds::CMediaSample();
+  // A position too far out for a sample's times goes through SyncRead.
+  if (!slot.sample || FAILED(slot.sample->SetBuffer(buffer, count, position))) return false;
+  const HRESULT queued = reader.Request(slot.sample.Get(), 0);
+  if (queued == E_NOTIMPL) slot.requests = RequestSlot::Requests::Refused;
+  return SUCCEEDED(queued);
+}
+
+// Waits for the one request out to come back. Until it has, the reader may write into the host's
+// buffer, so the wait never ends before, however long the reader takes: a stop, or a reader that
+// cannot answer, only makes this thread flush it. Once BeginFlush has returned, a reader either
+// hands the request back or answers empty-handed that the flush forgot it.
+HRESULT AwaitRequest(IAsyncReader& reader, IMediaSample* request, const HostStop& stop,
+                     bool& stopped, bool& flushing) {
+  DWORD timeout = 0;  // bytes that are there come back at once; only a wait looks at the stop
   for (;;) {
     IMediaSample* done = nullptr;
     DWORD_PTR user = 0;
-    const HRESULT result = reader.WaitForNext(wake ? stop.PollMs() : 0, &done, &user);
-    if (done) {
-      done->Release();  // handed back with a reference for us; the slot keeps its own
-      if (done == request) return result;
-      continue;  // no other request of ours is out; a stray one is not ours to keep
-    }
+    const HRESULT result = reader.WaitForNext(timeout, &done, &user);
+    // Handed back as the caller's own pointer, without a reference: the slot keeps the sample.
+    if (done == request) return result;
+    if (done) continue;  // no other request of ours is out, and a stray pointer is not ours
     if (result == VFW_E_TIMEOUT) {
-      if (!wake) wake.emplace(stop, &Flush::Wake, &flush);  // from here on each wait is bounded
-      // A kill before the wake-up was registered leaves no interruption behind for it to see.
-      if (stop.Requested()) flush.Stop();
-      continue;
+      timeout = stop.PollMs();
+      if (flushing || !stop.Requested()) continue;
+      stopped = true;
+    } else if (flushing) {
+      return result;
     }
-    if (flush.begun()) return result;
-    flush.Begin();  // a reader that cannot answer now: a flush brings every request back
+    reader.BeginFlush();
+    flushing = true;
   }
+}
+
+// SyncRead of what has arrived. Past the arrived bytes it waits in polls of Length, and the stop
+// ends the wait; a reader that tells nothing of its arrivals is asked for everything at once.
+ReadOutcome SyncReadArrived(IAsyncReader& reader, const HostStop& stop,
+                            std::optional<LONGLONG> arrived, LONGLONG position, LONG count,
+                            BYTE* buffer) {
+  ReadOutcome outcome;
+  if (stop.Requested()) {
+    outcome.stopped = true;
+    return outcome;
+  }
+  if (arrived && *arrived <= position) {
+    const HostStop::Signal signal(stop);
+    do {
+      if (signal.Wait()) {
+        outcome.stopped = true;
+        return outcome;
+      }
+      arrived = AskLength(reader).arrived();
+    } while (arrived && *arrived <= position);
+  }
+  outcome.asked = Wanted(arrived, position, count);
+  outcome.result = reader.SyncRead(position, outcome.asked, buffer);
+  outcome.delivered = outcome.result == S_OK ? outcome.asked : kUncounted;
+  return outcome;
 }
 
 }  // namespace
 
+LengthAnswer AskLength(IAsyncReader& reader) {
+  LengthAnswer answer;
+  answer.result = reader.Length(&answer.total, &answer.available);
+  return answer;
+}
+
 ReadOutcome ReadStoppable(IAsyncReader& reader, RequestSlot& slot, const HostStop& stop,
-                          LONGLONG position, LONG count, BYTE* buffer) {
+                          const LengthAnswer& length, LONGLONG position, LONG count, BYTE* buffer) {
+  const std::optional<LONGLONG> arrived = length.arrived();
   ReadOutcome outcome;
-  HRESULT queued = E_NOTIMPL;
-  if (!slot.refused) {
-    if (!slot.sample) slot.sample = new (std::nothrow) ds::CMediaSample();
-    if (slot.sample) {
-      slot.sample->SetBuffer(buffer, count, position);
-      queued = reader.Request(slot.sample.Get(), 0);
-      slot.refused = queued == E_NOTIMPL;
-    }
-  }
-  Flush flush(reader);
-  if (SUCCEEDED(queued)) {
-    outcome.result = WaitForRequest(reader, slot.sample.Get(), stop, flush);
+  outcome.asked = Wanted(arrived, position, count);
+  if (Queue(reader, slot, position, outcome.asked, buffer)) {
+    bool flushing = false;
+    outcome.result = AwaitRequest(reader, slot.sample.Get(), stop, outcome.stopped, flushing);
+    if (flushing) reader.EndFlush();
     outcome.delivered = slot.sample->GetActualDataLength();
-  } else if (stop.Requested()) {
-    outcome.stopped = true;  // no SyncRead: it might wait for bytes with nothing to end it
-    return outcome;
   } else {
-    // Alignment the reader insists on, or no requests at all.
-    const HostStop::Wake wake(stop, &Flush::Wake, &flush);
-    outcome.result = reader.SyncRead(position, count, buffer);
-    outcome.delivered = outcome.result == S_OK ? count : kUncounted;
+    outcome = SyncReadArrived(reader, stop, arrived, position, count, buffer);
   }
-  flush.End();  // the wake-up is gone: nothing flushes from here on
-  if (flush.stopped()) {
-    outcome.stopped = true;
-    outcome.delivered = 0;
-  }
-  if (outcome.delivered != kUncounted && (outcome.delivered < 0 || outcome.delivered > count))
+  if (outcome.stopped) outcome.delivered = 0;
+  if (outcome.delivered != kUncounted &&
+      (outcome.delivered < 0 || outcome.delivered > outcome.asked))
     outcome.delivered = 0;  // a count no buffer of this size can hold is no count
   return outcome;
 }

@@ -49,16 +49,20 @@ ssize_t Read(void* object, void* buffer, size_t length) {
   AccessState& state = cursor.state();
   cursor.set_eof(false);
   const std::int64_t position = cursor.position();
-  if (state.sizeKind != AccessState::Size::Final && position >= state.size) {
-    UpdateSize(state);
-    if (state.sizeKind == AccessState::Size::Unknown) NoteSizeUnknown(state);
-  }
   if (state.sizeKind == AccessState::Size::Final && position >= state.size) return 0;
+  // One Length a read: how far the bytes have come, and the size once a read has reached it.
+  const LengthAnswer answer = AskLength(*state.reader.Get());
+  if (state.sizeKind != AccessState::Size::Final && position >= state.size) {
+    TakeSize(state, answer);
+    if (state.sizeKind == AccessState::Size::Unknown) NoteSizeUnknown(state);
+    if (state.sizeKind == AccessState::Size::Final && position >= state.size) return 0;
+  }
 
-  // A request beyond what one read takes is served in part; the host asks again for the rest.
+  // A read takes what has arrived, and never more than one read takes; the host asks again for
+  // the rest.
   const LONG count = static_cast<LONG>(length < kLargestRead ? length : kLargestRead);
   const ReadOutcome read = ReadStoppable(*state.reader.Get(), state.request, HostStop(abi, object),
-                                         position, count, static_cast<BYTE*>(buffer));
+                                         answer, position, count, static_cast<BYTE*>(buffer));
   if (read.stopped) return 0;  // the host is stopping: no data, and nothing to say
   if (FAILED(read.result)) {
     // The host retries a failed read many times over: one line per access says it all.
@@ -75,7 +79,7 @@ ssize_t Read(void* object, void* buffer, size_t length) {
   if (delivered == kUncounted) {
     // SyncRead's S_FALSE: its end came first, but only a final size says where.
     UpdateSize(state);
-    delivered = state.sizeKind == AccessState::Size::Final && position + count > state.size
+    delivered = state.sizeKind == AccessState::Size::Final && position + read.asked > state.size
                     ? state.size - position
                     : 0;
   }
@@ -149,13 +153,12 @@ constexpr StreamCallbacks kCallbacks{&Read<abi>, &Seek<abi>, &Control<abi>};
 
 }  // namespace
 
-void UpdateSize(AccessState& state) {
-  LONGLONG total = 0;
-  LONGLONG available = 0;  // readers written the usual way write both, asked for or not
-  const HRESULT result = state.reader->Length(&total, &available);
-  if (FAILED(result) || total <= 0) return;  // nothing known yet: as it was
-  const std::int64_t size = std::min<std::int64_t>(total, kLargestSize);
-  if (result != VFW_S_ESTIMATED) {
+void UpdateSize(AccessState& state) { TakeSize(state, AskLength(*state.reader.Get())); }
+
+void TakeSize(AccessState& state, const LengthAnswer& answer) {
+  if (FAILED(answer.result) || answer.total <= 0) return;  // nothing known yet: as it was
+  const std::int64_t size = std::min<std::int64_t>(answer.total, kLargestSize);
+  if (answer.result != VFW_S_ESTIMATED) {
     state.size = size;
     state.sizeKind = AccessState::Size::Final;
   } else if (state.sizeKind != AccessState::Size::Final) {

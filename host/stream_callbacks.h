@@ -15,6 +15,7 @@
 namespace kavo::host {
 
 struct AccessState;
+struct LengthAnswer;
 
 using ReadCallback = ssize_t (*)(void* object, void* buffer, size_t length);
 using SeekCallback = int (*)(void* object, std::uint64_t offset);
@@ -34,6 +35,8 @@ StreamCallbacks StreamCallbacksFor(const HostAbi& abi);
 // or a total of 0 leaves everything as it was. Until the size is final it is asked again when a
 // read or seek reaches it or the host asks for it.
 void UpdateSize(AccessState& state);
+// The same with an answer the caller has asked for already.
+void TakeSize(AccessState& state, const LengthAnswer& answer);
 
 // Says once in the host's log that the stream's size is still unknown.
 void NoteSizeUnknown(AccessState& state);
@@ -42,7 +45,7 @@ void NoteSizeUnknown(AccessState& state);
 // host's own default, in milliseconds.
 constexpr std::int64_t kDefaultNetworkCachingMs = 1000;
 
-// The largest count one SyncRead takes.
+// The largest count one read asks of the reader.
 constexpr size_t kLargestRead = LONG_MAX;
 // The largest size kept: a position below it plus the largest count stays within a signed
 // 64-bit value.

@@ -160,32 +160,24 @@ STDMETHODIMP AsyncFileReader::RequestAllocator(IMemAllocator* preferred,
                          reinterpret_cast<void**>(allocator.GetAddressOf()));
     if (FAILED(created)) return created;
   }
+  // Its own alignment is 1: whatever the caller asks for is a multiple of it.
   ALLOCATOR_PROPERTIES wanted = *properties;
   wanted.cbAlign = std::max<LONG>(wanted.cbAlign, 1);
+  wanted.cBuffers = std::max<LONG>(wanted.cBuffers, 1);
   ALLOCATOR_PROPERTIES granted = {};
   const HRESULT set = allocator->SetProperties(&wanted, &granted);
   if (FAILED(set)) return set;
+  {
+    std::lock_guard<std::mutex> guard(requestLock_);
+    buffers_ = std::max<LONG>(granted.cBuffers, 1);
+    align_ = std::max<LONG>(granted.cbAlign, 1);
+  }
+  *properties = granted;
   *actual = allocator.Detach();
   return S_OK;
 }
 
-HRESULT AsyncFileReader::SampleEnd(IMediaSample* sample, std::uint64_t& end) const {
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME stop = 0;
-  const HRESULT timed = sample->GetTime(&start, &stop);
-  if (FAILED(timed)) return timed;
-  const LONGLONG position = start / 10000000;
-  const LONGLONG last = stop / 10000000;
-  if (position < 0 || last < position) return E_INVALIDARG;
-  // A request that starts at or past the end needs no bytes: it completes at once, short.
-  const std::uint64_t limit = Limit();
-  end = static_cast<std::uint64_t>(position) >= limit
-            ? 0
-            : std::min<std::uint64_t>(static_cast<std::uint64_t>(last), limit);
-  return S_OK;
-}
-
-HRESULT AsyncFileReader::FillSample(IMediaSample* sample, bool wait) {
+HRESULT AsyncFileReader::FillSample(IMediaSample* sample, bool wait, bool asRequest) {
   REFERENCE_TIME start = 0;
   REFERENCE_TIME stop = 0;
   const HRESULT timed = sample->GetTime(&start, &stop);
@@ -198,38 +190,79 @@ HRESULT AsyncFileReader::FillSample(IMediaSample* sample, bool wait) {
   if (FAILED(pointed)) return pointed;
   if (wanted < 0 || wanted > sample->GetSize()) return E_INVALIDARG;
   LONG got = 0;
-  const HRESULT read = Read(position, static_cast<LONG>(wanted), data, got, wait);
-  if (FAILED(read)) return read;
-  sample->SetActualDataLength(got);
+  HRESULT read = Read(position, static_cast<LONG>(wanted), data, got, wait);
+  if (asRequest && read == S_FALSE) {
+    // As the platform's readers answer a request: cut short by the file's end it is complete,
+    // ending where the bytes end; cut short before it (a stream that broke off) it failed.
+    read = static_cast<std::uint64_t>(position) + static_cast<std::uint64_t>(got) < size_ ? E_FAIL
+                                                                                          : S_OK;
+    stop = start + static_cast<REFERENCE_TIME>(got) * 10000000;
+    sample->SetTime(&start, &stop);
+  }
+  sample->SetActualDataLength(SUCCEEDED(read) ? got : 0);
   return read;
 }
 
 STDMETHODIMP AsyncFileReader::Request(IMediaSample* sample, DWORD_PTR user) {
   if (!sample) return E_POINTER;
-  std::uint64_t end = 0;
-  if (Networked()) {
-    const HRESULT ranged = SampleEnd(sample, end);
-    if (FAILED(ranged)) return ranged;
-  }
+  if (faults_.requestFails) return *faults_.requestFails;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  const HRESULT timed = sample->GetTime(&start, &stop);
+  if (FAILED(timed)) return timed;
+  const LONGLONG position = start / 10000000;
+  const LONGLONG last = stop / 10000000;
+  BYTE* data = nullptr;
+  const HRESULT pointed = sample->GetPointer(&data);
+  if (FAILED(pointed)) return pointed;
+  if (position < 0 || last < position || last - position > sample->GetSize()) return E_INVALIDARG;
+  if (static_cast<std::uint64_t>(position) >= size_) return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+  // The request needs the bytes before this end, as far as there are any.
+  const std::uint64_t end = std::min<std::uint64_t>(static_cast<std::uint64_t>(last), Limit());
   try {
     std::unique_lock<std::mutex> guard(requestLock_);
+    // Refused cleanly where a platform reader would fail an assertion: a caller that skipped
+    // RequestAllocator, or has more requests out than the buffers it agreed on.
+    if (outstanding_ >= buffers_) return VFW_E_NO_ALLOCATOR;
+    if (position % align_ != 0 || last % align_ != 0 ||
+        reinterpret_cast<std::uintptr_t>(data) % static_cast<std::uintptr_t>(align_) != 0)
+      return VFW_E_BADALIGN;
     if (flushing_) return VFW_E_WRONG_STATE;
     if (Networked() && ArrivedBy(Clock::now()) < end) {
       // Not here yet: a WaitForNext completes it once its bytes have arrived.
-      pending_.push_back(Pending{ComPtr<IMediaSample>(sample), user, end});
+      pending_.push_back(Pending{sample, user, end});
+      ++outstanding_;
       requestDone_.notify_all();
       return S_OK;
     }
+    ++outstanding_;
     guard.unlock();
-    const HRESULT result = FillSample(sample, false);
+    const HRESULT result = FillSample(sample, false, true);
     guard.lock();
-    completed_.push_back(Completed{ComPtr<IMediaSample>(sample), user, result});
+    try {
+      completed_.push_back(Completed{sample, user, result});
+    } catch (const std::bad_alloc&) {
+      --outstanding_;
+      return E_OUTOFMEMORY;
+    }
     if (waiters_ == 0) return S_OK;  // nobody to wake: the next WaitForNext finds it
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   requestDone_.notify_one();
   return S_OK;
+}
+
+std::vector<AsyncFileReader::Pending>::iterator AsyncFileReader::NextDue(
+    std::optional<Clock::time_point>& due) {
+  auto next = std::min_element(pending_.begin(), pending_.end(),
+                               [this](const Pending& a, const Pending& b) {
+                                 const auto dueA = ArrivalOf(a.end);
+                                 const auto dueB = ArrivalOf(b.end);
+                                 return dueA && (!dueB || *dueA < *dueB);
+                               });
+  due = next == pending_.end() ? std::nullopt : ArrivalOf(next->end);
+  return next;
 }
 
 STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, DWORD_PTR* user) {
@@ -241,7 +274,7 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
   std::optional<Clock::time_point> deadline;
   ++waiters_;
   HRESULT result = VFW_E_TIMEOUT;
-  ComPtr<IMediaSample> done;
+  IMediaSample* done = nullptr;
   for (;;) {
     if (!completed_.empty()) {
       done = completed_.front().sample;
@@ -254,8 +287,9 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
       result = VFW_E_WRONG_STATE;
       break;
     }
-    // A flush hands every queued request back unread, one per call, then says so empty-handed.
-    if (flushing_) {
+    // A flush hands every queued request back unread, one per call, then says so empty-handed;
+    // under flush_waits only once BeginFlush has seen them all done.
+    if (flushing_ && !draining_) {
       result = VFW_E_WRONG_STATE;
       if (!pending_.empty()) {
         done = pending_.front().sample;
@@ -264,15 +298,8 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
       }
       break;
     }
-    // The queued request whose bytes come first is the next to complete.
-    auto next = std::min_element(pending_.begin(), pending_.end(),
-                                 [this](const Pending& a, const Pending& b) {
-                                   const auto dueA = ArrivalOf(a.end);
-                                   const auto dueB = ArrivalOf(b.end);
-                                   return dueA && (!dueB || *dueA < *dueB);
-                                 });
-    const std::optional<Clock::time_point> due =
-        next == pending_.end() ? std::nullopt : ArrivalOf(next->end);
+    std::optional<Clock::time_point> due;
+    const auto next = NextDue(due);
     const Clock::time_point now = Clock::now();
     if (!deadline) deadline = now + std::chrono::milliseconds(timeout);
     if (due && *due <= now) {
@@ -280,7 +307,7 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
       *user = next->user;
       pending_.erase(next);
       guard.unlock();
-      result = FillSample(done.Get(), false);
+      result = FillSample(done, false, true);
       guard.lock();
       break;
     }
@@ -294,26 +321,41 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
       requestDone_.wait(guard);
     }
   }
+  if (done) --outstanding_;
   if (--waiters_ == 0 && closing_) requestDone_.notify_all();
-  *sample = done.Detach();
+  // The caller's own pointer, with no reference added: it kept its own throughout.
+  *sample = done;
   return result;
 }
 
 STDMETHODIMP AsyncFileReader::SyncReadAligned(IMediaSample* sample) {
   if (!sample) return E_POINTER;
-  return FillSample(sample, true);
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  BYTE* data = nullptr;
+  const HRESULT timed = sample->GetTime(&start, &stop);
+  if (FAILED(timed)) return timed;
+  const HRESULT pointed = sample->GetPointer(&data);
+  if (FAILED(pointed)) return pointed;
+  {
+    std::lock_guard<std::mutex> guard(requestLock_);
+    if ((start / 10000000) % align_ != 0 || (stop / 10000000) % align_ != 0 ||
+        reinterpret_cast<std::uintptr_t>(data) % static_cast<std::uintptr_t>(align_) != 0)
+      return VFW_E_BADALIGN;
+  }
+  return FillSample(sample, true, false);
 }
 
 void AsyncFileReader::Interrupt() {
   {
     std::lock_guard<std::mutex> guard(requestLock_);
     ++stops_;
-    try {
-      for (Pending& request : pending_) {
-        completed_.push_back(Completed{std::move(request.sample), request.user, VFW_E_WRONG_STATE});
+    for (const Pending& request : pending_) {
+      try {
+        completed_.push_back(Completed{request.sample, request.user, VFW_E_WRONG_STATE});
+      } catch (const std::bad_alloc&) {
+        --outstanding_;  // dropped: the reader holds it no more, and its caller waits in vain
       }
-    } catch (const std::bad_alloc&) {
-      // What could not be handed back is dropped; its samples go back to their allocator.
     }
     pending_.clear();
   }
@@ -321,10 +363,37 @@ void AsyncFileReader::Interrupt() {
 }
 
 STDMETHODIMP AsyncFileReader::BeginFlush() {
-  {
-    std::lock_guard<std::mutex> guard(requestLock_);
-    flushing_ = true;
+  std::unique_lock<std::mutex> guard(requestLock_);
+  flushing_ = true;
+  requestDone_.notify_all();
+  if (!faults_.flushWaits) return S_OK;
+  // As the platform's async reader classes flush: every request already taken first gets its
+  // bytes, however long they take; only the filter's stop or the reader's end cuts that short.
+  const unsigned stopsSeen = stops_;
+  draining_ = true;
+  ++waiters_;
+  while (!pending_.empty() && !Interrupted(stopsSeen)) {
+    std::optional<Clock::time_point> due;
+    const auto next = NextDue(due);
+    if (due && *due <= Clock::now()) {
+      const Pending request = *next;
+      pending_.erase(next);
+      guard.unlock();
+      const HRESULT result = FillSample(request.sample, false, true);
+      guard.lock();
+      try {
+        completed_.push_back(Completed{request.sample, request.user, result});
+      } catch (const std::bad_alloc&) {
+        --outstanding_;
+      }
+    } else if (due) {
+      requestDone_.wait_until(guard, *due);
+    } else {
+      requestDone_.wait(guard);
+    }
   }
+  draining_ = false;
+  --waiters_;
   requestDone_.notify_all();
   return S_OK;
 }

@@ -1,10 +1,12 @@
 // IAsyncReader over one file, lent out by a stream pin: its IUnknown is the pin's. Reads are
 // positional reads on one shared handle, so any number of threads may read at once, whatever
-// the filter's state. A pin may model a network (a rate, a stall): a read of bytes that have not
-// arrived waits for them, and a request for them stays queued until a WaitForNext finds them
-// arrived; the caller's own thread waits, so the reader has no thread of its own. Requests whose
-// bytes are there are served inside Request, as they always were. A flush, the filter's stop and
-// the reader's end wake every wait.
+// the filter's state. It keeps the platform's rules for requests: none before RequestAllocator,
+// no more at once than the buffers agreed there, each at the agreed alignment; the reader keeps
+// no reference on a queued sample and hands back the caller's own pointer. A pin may model a
+// network (a rate, a stall): a read of bytes that have not arrived waits for them, and a request
+// for them stays queued until a WaitForNext finds them arrived; the caller's own thread waits, so
+// the reader has no thread of its own. Requests whose bytes are there are served inside Request.
+// A flush ends only the waits for requests; the filter's stop and the reader's end wake them all.
 #pragma once
 
 #include <windows.h>
@@ -53,13 +55,14 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // Samples are weak: the caller keeps each until it is handed back.
   struct Pending {
-    Microsoft::WRL::ComPtr<IMediaSample> sample;
+    IMediaSample* sample;
     DWORD_PTR user;
     std::uint64_t end;  // the request needs the bytes before this offset
   };
   struct Completed {
-    Microsoft::WRL::ComPtr<IMediaSample> sample;
+    IMediaSample* sample;
     DWORD_PTR user;
     HRESULT result;
   };
@@ -67,21 +70,22 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   // S_OK when all length bytes came, S_FALSE when the end came first; got says how many.
   // With wait, first waits for the bytes to arrive; without, the caller knows they have.
   HRESULT Read(LONGLONG position, LONG length, BYTE* buffer, LONG& got, bool wait);
-  // The end of the bytes the sample asks for, as far as the file holds them.
-  HRESULT SampleEnd(IMediaSample* sample, std::uint64_t& end) const;
-  HRESULT FillSample(IMediaSample* sample, bool wait);
+  // Reads the bytes the sample asks for into it. As a request (asRequest), a read cut short by the
+  // file's end is complete, its length and stop time shortened, and one cut short before it
+  // fails; otherwise a short read answers S_FALSE.
+  HRESULT FillSample(IMediaSample* sample, bool wait, bool asRequest);
+  // Under requestLock_: the queued request whose bytes arrive first, and when (nullopt: never).
+  std::vector<Pending>::iterator NextDue(std::optional<Clock::time_point>& due);
   // The file's bytes that a read could ever get (a short fault ends the file early).
   std::uint64_t Limit() const;
   bool Networked() const { return faults_.stallAt || faults_.bytesPerSecond; }
   std::uint64_t ArrivedBy(Clock::time_point when) const;
   // When the bytes before end will all have arrived; nullopt: never (a stall).
   std::optional<Clock::time_point> ArrivalOf(std::uint64_t end) const;
-  // Waits until the bytes before end have arrived; VFW_E_WRONG_STATE when a flush, a stop or the
-  // reader's end comes first.
+  // Waits until the bytes before end have arrived; VFW_E_WRONG_STATE when the filter's stop or the
+  // reader's end comes first. A flush does not end it, as it ends no platform reader's SyncRead.
   HRESULT AwaitArrival(std::uint64_t end);
-  bool Interrupted(unsigned stopsSeen) const {
-    return flushing_ || closing_ || stops_ != stopsSeen;
-  }
+  bool Interrupted(unsigned stopsSeen) const { return closing_ || stops_ != stopsSeen; }
 
   IPin& owner_;  // weak: the pin owns this reader
   const FileHandle file_;
@@ -93,10 +97,14 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   std::condition_variable requestDone_;  // a completion, a flush, a stop, the end, a leaver
   std::deque<Completed> completed_;
   std::vector<Pending> pending_;
+  LONG buffers_ = 0;      // requests it takes at once, as agreed in RequestAllocator; 0: none yet
+  LONG align_ = 1;        // what a request's positions and buffer must meet, as agreed there
+  LONG outstanding_ = 0;  // requests taken and not yet handed back
   bool flushing_ = false;
-  bool closing_ = false;  // the reader is being destroyed
-  unsigned stops_ = 0;    // Interrupt calls so far
-  unsigned waiters_ = 0;  // calls waiting inside; the destructor waits for them to leave
+  bool draining_ = false;  // BeginFlush is waiting for queued requests (flush_waits)
+  bool closing_ = false;   // the reader is being destroyed
+  unsigned stops_ = 0;     // Interrupt calls so far
+  unsigned waiters_ = 0;   // calls waiting inside; the destructor waits for them to leave
 };
 
 }  // namespace kavo::standin

@@ -311,7 +311,7 @@ class VideoReader {
     if (entry.key.size() == 3) return ReaderFault(name, Lowered(entry.key[2]), entry, error);
     if (name == "no_async_reader" || name == "length_fails" || name == "length_estimated" ||
         name == "syncread_fail_at" || name == "syncread_short_at" || name == "stall_at" ||
-        name == "rate_kbps") {
+        name == "rate_kbps" || name == "request_fails" || name == "flush_waits") {
       return ReaderFault(name, "", entry, error);
     }
     if (name == "load") {
@@ -385,6 +385,15 @@ class VideoReader {
       error = "a reader fault names the pin Container or Audio";
       return false;
     }
+    if (name == "request_fails") {
+      HRESULT result = S_OK;
+      if (!entry.hasValue || !ParseHresult(entry.value, result) || SUCCEEDED(result)) {
+        error = "'request_fails' needs a failure HRESULT";
+        return false;
+      }
+      for (ReaderFaults* target : targets) target->requestFails = result;
+      return true;
+    }
     const bool needsNumber = name == "syncread_fail_at" || name == "syncread_short_at" ||
                              name == "length_estimated" || name == "stall_at" ||
                              name == "rate_kbps";
@@ -399,6 +408,8 @@ class VideoReader {
         target->noReader = true;
       } else if (name == "length_fails") {
         target->lengthFails = true;
+      } else if (name == "flush_waits") {
+        target->flushWaits = true;
       } else if (name == "length_estimated") {
         target->estimatedLength = number;
       } else if (name == "syncread_fail_at") {

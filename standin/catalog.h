@@ -45,11 +45,13 @@ struct BagProperty {
 struct ReaderFaults {
   bool noReader = false;
   bool lengthFails = false;
-  std::optional<std::uint64_t> failAt;           // a SyncRead covering this byte fails
-  std::optional<std::uint64_t> shortAt;          // reads behave as if the file ended here
+  std::optional<std::uint64_t> failAt;           // a read covering this byte fails
+  std::optional<std::uint64_t> shortAt;          // the bytes break off here, short of the size
   std::optional<std::uint64_t> estimatedLength;  // Length's estimate until a read reaches it
   std::optional<std::uint64_t> stallAt;          // bytes from here on never arrive
   std::uint64_t bytesPerSecond = 0;              // arrival rate from Load on; 0: all at once
+  std::optional<HRESULT> requestFails;           // what every Request answers
+  bool flushWaits = false;  // BeginFlush waits for every queued request's bytes
 };
 
 struct Faults {

@@ -1,6 +1,7 @@
 // Read, seek and control against a scripted reader, through the host object of each ABI.
 #include "host/stream_callbacks.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <vfwmsgs.h>
 
@@ -16,15 +17,25 @@
 namespace kavo::host {
 namespace {
 
-// A reader whose SyncRead and Length answers a test scripts.
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Pair;
+
+// A reader whose SyncRead, requests and Length a test scripts. Its requests keep the platform's
+// rules: none before RequestAllocator, each at the alignment agreed there, no reference taken on
+// the sample, and the caller's own pointer handed back.
 class ScriptedReader final : public IAsyncReader {
  public:
   std::function<HRESULT(LONGLONG position, LONG length, BYTE* buffer)> syncRead;
   std::function<HRESULT(IMediaSample* request)> fill;
-  std::vector<std::pair<LONGLONG, LONG>> requests;
+  std::vector<std::pair<LONGLONG, LONG>> requests;  // SyncRead's
+  std::vector<std::pair<LONGLONG, LONG>> queued;    // Request's, as taken
   LONGLONG total = 0;
+  LONGLONG available = -1;  // Length's second output; below 0: the total
   HRESULT lengthResult = S_OK;
   int lengthCalls = 0;
+  LONG align = 1;  // the reader's own alignment
+  int allocatorCalls = 0;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IAsyncReader) {
@@ -37,14 +48,34 @@ class ScriptedReader final : public IAsyncReader {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-  HRESULT STDMETHODCALLTYPE RequestAllocator(IMemAllocator*, ALLOCATOR_PROPERTIES*,
-                                             IMemAllocator**) override {
-    return E_NOTIMPL;
-  }
   // Without `fill` the reader takes no requests, and reads come through SyncRead.
+  HRESULT STDMETHODCALLTYPE RequestAllocator(IMemAllocator* preferred,
+                                             ALLOCATOR_PROPERTIES* properties,
+                                             IMemAllocator** actual) override {
+    ++allocatorCalls;
+    if (!fill) return E_NOTIMPL;
+    if (!preferred) return E_POINTER;
+    if (properties->cbAlign % align != 0) properties->cbAlign = align;
+    ALLOCATOR_PROPERTIES granted = {};
+    const HRESULT set = preferred->SetProperties(properties, &granted);
+    if (FAILED(set)) return set;
+    agreed_ = granted.cbAlign;
+    preferred->AddRef();
+    *actual = preferred;
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE Request(IMediaSample* sample, DWORD_PTR) override {
     if (!fill) return E_NOTIMPL;
-    sample->AddRef();
+    if (agreed_ == 0) return VFW_E_NO_ALLOCATOR;
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    BYTE* data = nullptr;
+    if (FAILED(sample->GetTime(&start, &stop)) || FAILED(sample->GetPointer(&data)))
+      return E_UNEXPECTED;
+    if ((start / 10000000) % agreed_ != 0 || (stop / 10000000) % agreed_ != 0 ||
+        reinterpret_cast<std::uintptr_t>(data) % agreed_ != 0)
+      return VFW_E_BADALIGN;
+    queued.emplace_back(start / 10000000, static_cast<LONG>((stop - start) / 10000000));
     queued_ = sample;
     return S_OK;
   }
@@ -59,10 +90,11 @@ class ScriptedReader final : public IAsyncReader {
     requests.emplace_back(position, length);
     return syncRead(position, length, buffer);
   }
-  HRESULT STDMETHODCALLTYPE Length(LONGLONG* totalOut, LONGLONG* available) override {
+  HRESULT STDMETHODCALLTYPE Length(LONGLONG* totalOut, LONGLONG* availableOut) override {
     ++lengthCalls;
     if (FAILED(lengthResult)) return lengthResult;
-    *totalOut = *available = total;  // both, as readers written the usual way do
+    *totalOut = total;  // both, as readers written the usual way do
+    *availableOut = available < 0 ? total : available;
     return lengthResult;
   }
   HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
@@ -72,7 +104,8 @@ class ScriptedReader final : public IAsyncReader {
 
  private:
   ULONG references_ = 1;
-  IMediaSample* queued_ = nullptr;
+  LONG agreed_ = 0;                 // the alignment agreed in RequestAllocator; 0: not asked yet
+  IMediaSample* queued_ = nullptr;  // weak: the caller's
 };
 
 class StreamCallbacks : public ::testing::TestWithParam<const HostAbi*> {
@@ -208,12 +241,82 @@ TEST_P(StreamCallbacks, ShortAnswerDeliversWhatTheReaderCounted) {
   EXPECT_EQ(Position(), 994);
   // Through SyncRead only a final size says how much came: the reader is asked again.
   reader_.fill = nullptr;
-  state_.request.refused = true;
+  state_.request.requests = RequestSlot::Requests::Refused;
   reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_FALSE; };
   reader_.lengthResult = S_OK;
   reader_.total = 1001;
   EXPECT_EQ(Read(buffer, 32), 7);
   EXPECT_EQ(Position(), 1001);
+}
+
+// Requests are agreed once, on an allocator of the access's own, and made only where position,
+// count and buffer meet the alignment agreed; the rest goes through SyncRead. The access keeps its
+// own reference on its sample: the reader took none and handed none back.
+TEST_P(StreamCallbacks, RequestsOnlyWhereTheAgreedAlignmentIsMet) {
+  GiveSize(1000);
+  reader_.align = 4;
+  reader_.fill = [](IMediaSample* request) {
+    request->SetActualDataLength(request->GetSize());
+    return S_OK;
+  };
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_OK; };
+  alignas(16) unsigned char buffer[64];
+  SetPosition(8);
+  EXPECT_EQ(Read(buffer, 16), 16);
+  EXPECT_EQ(Read(buffer, 15), 15);  // the count
+  EXPECT_EQ(Read(buffer, 16), 16);  // the position
+  SetPosition(40);
+  EXPECT_EQ(Read(buffer + 1, 16), 16);  // the buffer
+  EXPECT_EQ(Read(buffer, 8), 8);
+  EXPECT_EQ(reader_.allocatorCalls, 1);
+  EXPECT_THAT(reader_.queued, ElementsAre(Pair(8, 16), Pair(56, 8)));
+  EXPECT_THAT(reader_.requests, ElementsAre(Pair(24, 15), Pair(39, 16), Pair(40, 16)));
+  ds::CMediaSample* const sample = state_.request.sample.Get();
+  ASSERT_NE(sample, nullptr);
+  sample->AddRef();
+  EXPECT_EQ(sample->Release(), 1u);
+}
+
+// A reader that tells how far its bytes have come is asked for those alone, or for a first chunk
+// where none has come yet; the host asks again for the rest. One that tells nothing is asked for
+// the whole count.
+TEST_P(StreamCallbacks, ReadsAskForWhatHasArrived) {
+  reader_.total = 1 << 20;
+  reader_.available = 1000;
+  UpdateSize(state_);
+  reader_.fill = [](IMediaSample* request) {
+    request->SetActualDataLength(request->GetSize());
+    return S_OK;
+  };
+  std::vector<char> buffer(1 << 20);
+  SetPosition(200);
+  EXPECT_EQ(Read(buffer.data(), buffer.size()), 800);
+  EXPECT_EQ(Read(buffer.data(), buffer.size()), kFirstChunk);
+  EXPECT_THAT(reader_.queued, ElementsAre(Pair(200, 800), Pair(1000, kFirstChunk)));
+  state_.request.requests = RequestSlot::Requests::Refused;
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_OK; };
+  reader_.available = 70000;
+  EXPECT_EQ(Read(buffer.data(), buffer.size()), 70000 - 1000 - kFirstChunk);
+  reader_.available = -1;  // as much as the total
+  EXPECT_EQ(Read(buffer.data(), 4096), 4096);
+  EXPECT_THAT(reader_.requests,
+              ElementsAre(Pair(1000 + kFirstChunk, 70000 - 1000 - kFirstChunk), Pair(70000, 4096)));
+}
+
+// A position whose time no sample can hold (times 10^7 past 64 bits) is read with SyncRead.
+TEST_P(StreamCallbacks, PositionsPastASamplesTimesAreReadWithSyncRead) {
+  GiveSize(kLargestSize);
+  reader_.fill = [](IMediaSample* request) {
+    request->SetActualDataLength(request->GetSize());
+    return S_OK;
+  };
+  reader_.syncRead = [](LONGLONG, LONG, BYTE*) { return S_OK; };
+  char buffer[16];
+  const LONGLONG distant = ds::CMediaSample::kLargestTimedOffset - 8;
+  SetPosition(distant);
+  EXPECT_EQ(Read(buffer, 16), 16);
+  EXPECT_THAT(reader_.requests, ElementsAre(Pair(distant, 16)));
+  EXPECT_THAT(reader_.queued, IsEmpty());
 }
 
 // Up to and including a request that ends exactly at the size.
@@ -291,11 +394,10 @@ TEST_P(StreamCallbacks, EstimatedSizeIsAskedAgainWhenReached) {
   reader_.total = 100;
   reader_.lengthResult = VFW_S_ESTIMATED;
   UpdateSize(state_);
-  EXPECT_EQ(Read(buffer, 100), 100);
-  EXPECT_EQ(reader_.lengthCalls, 1) << "asked again before the size was reached";
-
   reader_.total = 250;
-  EXPECT_EQ(Read(buffer, 100), 100);  // at the size: asked again, and it grew
+  EXPECT_EQ(Read(buffer, 100), 100);
+  EXPECT_EQ(state_.size, 100) << "taken again before the size was reached";
+  EXPECT_EQ(Read(buffer, 100), 100);  // at the size: taken again, and it grew
   EXPECT_EQ(Read(buffer, 100), 100);  // a reader may serve past its estimate
   EXPECT_EQ(Position(), 300);
   reader_.total = 50;  // a smaller estimate takes nothing back

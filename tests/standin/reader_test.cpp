@@ -1,11 +1,13 @@
 // IAsyncReader on the Container and Audio pins: lengths, SyncRead's three outcomes, concurrent
-// readers, the request queue and the reader faults.
+// readers, the request queue and the reader faults; and what every reader written to the
+// platform's rules does, in one table for the stand-in's and the platform's own async file reader.
 #include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
 
 #include "standin_fixture.h"
+#include "tests/doubles/push_source/async_file_source.h"
 
 namespace kavo::test {
 namespace {
@@ -60,10 +62,42 @@ TEST_F(StandInReader, EstimatedLengthHoldsUntilAReadReachesIt) {
   EXPECT_EQ(total, 500);
 }
 
-TEST_F(StandInReader, SyncReadIsOkWhenEverythingCameAndFalsePastTheEnd) {
-  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("sync").Container(container_));
-  ASSERT_TRUE(filter);
-  const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+enum class ReaderKind { StandIn, Platform };
+
+class Readers : public StandInReader, public ::testing::WithParamInterface<ReaderKind> {
+ protected:
+  void TearDown() override {
+    filter_.Reset();
+    file_.reset();
+    StandInReader::TearDown();
+  }
+
+  ComPtr<IAsyncReader> ReaderOver(const std::string& bytes) {
+    ComPtr<IAsyncReader> reader;
+    if (GetParam() == ReaderKind::StandIn) {
+      filter_ = Loaded(CatalogVideo("table").Container(bytes));
+      if (filter_) reader = ReaderOf(filter_.Get(), 0);
+      return reader;
+    }
+    file_ = std::make_unique<AsyncFileSource>(bytes);
+    if (SUCCEEDED(file_->Status()))
+      file_->OutputPin()->QueryInterface(IID_IAsyncReader,
+                                         reinterpret_cast<void**>(reader.GetAddressOf()));
+    return reader;
+  }
+
+  ComPtr<IBaseFilter> filter_;
+  std::unique_ptr<AsyncFileSource> file_;
+};
+
+TEST_P(Readers, SyncReadIsOkWhenEverythingCameAndFalsePastTheEnd) {
+  const ComPtr<IAsyncReader> reader = ReaderOver(container_);
+  ASSERT_TRUE(reader);
+  LONGLONG total = 0;
+  LONGLONG available = 0;
+  EXPECT_EQ(reader->Length(&total, &available), S_OK);
+  EXPECT_EQ(total, 100000);
+  EXPECT_EQ(available, 100000);
   HRESULT result = E_FAIL;
   EXPECT_EQ(Read(reader.Get(), 0, 4096, &result), container_.substr(0, 4096));
   EXPECT_EQ(result, S_OK);
@@ -78,8 +112,78 @@ TEST_F(StandInReader, SyncReadIsOkWhenEverythingCameAndFalsePastTheEnd) {
   EXPECT_EQ(reader->SyncRead(100000, 10, reinterpret_cast<BYTE*>(&past[0])), S_FALSE);
   EXPECT_EQ(reader->SyncRead(1LL << 40, 10, reinterpret_cast<BYTE*>(&past[0])), S_FALSE);
   EXPECT_EQ(reader->SyncRead(5, 0, reinterpret_cast<BYTE*>(&past[0])), S_OK);
-  EXPECT_TRUE(FAILED(reader->SyncRead(-1, 10, reinterpret_cast<BYTE*>(&past[0]))));
-  EXPECT_TRUE(FAILED(reader->SyncRead(0, -10, reinterpret_cast<BYTE*>(&past[0]))));
+  EXPECT_EQ(reader->BeginFlush(), S_OK);
+  EXPECT_EQ(Read(reader.Get(), 10, 100, &result), container_.substr(10, 100));
+  EXPECT_EQ(result, S_OK) << "a flush does not touch SyncRead";
+  EXPECT_EQ(reader->EndFlush(), S_OK);
+}
+
+// Request takes no reference on the sample, and WaitForNext hands back the caller's own pointer
+// without one: the caller keeps its reference throughout.
+TEST_P(Readers, RequestsComeBackAsTheCallersOwnSampleWithNoReference) {
+  const ComPtr<IAsyncReader> reader = ReaderOver(container_);
+  ASSERT_TRUE(reader);
+  ComPtr<IMemAllocator> allocator;
+  ASSERT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IMemAllocator, reinterpret_cast<void**>(allocator.GetAddressOf())),
+            S_OK);
+  ALLOCATOR_PROPERTIES wanted = {1, 4096, 1, 0};
+  ComPtr<IMemAllocator> agreed;
+  ASSERT_EQ(reader->RequestAllocator(allocator.Get(), &wanted, &agreed), S_OK);
+  EXPECT_EQ(agreed.Get(), allocator.Get()) << "the caller's allocator, as asked";
+  ASSERT_EQ(agreed->Commit(), S_OK);
+  ComPtr<IMediaSample> sample;
+  ASSERT_EQ(agreed->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+  const auto references = [&] {
+    sample->AddRef();
+    return sample->Release();
+  };
+  REFERENCE_TIME start = 10 * 10000000LL;
+  REFERENCE_TIME stop = 60 * 10000000LL;
+  sample->SetTime(&start, &stop);
+  EXPECT_EQ(reader->Request(sample.Get(), 77), S_OK);
+  EXPECT_EQ(references(), 1u);
+  IMediaSample* done = nullptr;
+  DWORD_PTR user = 0;
+  EXPECT_EQ(reader->WaitForNext(1000, &done, &user), S_OK);
+  EXPECT_EQ(done, sample.Get());
+  EXPECT_EQ(user, 77u);
+  EXPECT_EQ(references(), 1u);
+  BYTE* data = nullptr;
+  sample->GetPointer(&data);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), sample->GetActualDataLength()),
+            container_.substr(10, 50));
+  sample.Reset();
+  agreed->Decommit();
+}
+
+// At the end of the file a request ends with it, its length and stop time shortened; one that
+// starts there is refused.
+TEST_P(Readers, ARequestPastTheEndEndsWithTheFile) {
+  const ComPtr<IAsyncReader> reader = ReaderOver(container_);
+  ASSERT_TRUE(reader);
+  HRESULT result = E_FAIL;
+  REFERENCE_TIME stop = 0;
+  EXPECT_EQ(Requested(reader.Get(), 99900, 4096, &result, &stop), container_.substr(99900));
+  EXPECT_EQ(result, S_OK);
+  EXPECT_EQ(stop, 100000 * 10000000LL);
+  EXPECT_EQ(Requested(reader.Get(), 100000, 4096, &result), "");
+  EXPECT_EQ(result, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Readers,
+                         ::testing::Values(ReaderKind::StandIn, ReaderKind::Platform),
+                         [](const auto& info) {
+                           return info.param == ReaderKind::StandIn ? "StandIn" : "Platform";
+                         });
+
+TEST_F(StandInReader, SyncReadRefusesWhatNoFileHas) {
+  ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("sync").Container(container_));
+  ASSERT_TRUE(filter);
+  const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
+  BYTE bytes[10];
+  EXPECT_TRUE(FAILED(reader->SyncRead(-1, 10, bytes)));
+  EXPECT_TRUE(FAILED(reader->SyncRead(0, -10, bytes)));
   EXPECT_TRUE(FAILED(reader->SyncRead(0, 10, nullptr)));
 }
 
@@ -149,6 +253,9 @@ TEST_F(StandInReader, InjectedReadFaults) {
   const ComPtr<IAsyncReader> audio = ReaderOf(filter.Get(), 1);
   EXPECT_EQ(Read(audio.Get(), 900, 200, &result).substr(0, 100), audio_.substr(900, 100));
   EXPECT_EQ(result, S_FALSE);
+  EXPECT_EQ(Requested(audio.Get(), 900, 200, &result), "");
+  EXPECT_EQ(result, E_FAIL) << "a request cut short before the end";
+  EXPECT_EQ(Requested(audio.Get(), 800, 200, &result), audio_.substr(800, 200));
   LONGLONG total = 42;
   LONGLONG available = 42;
   EXPECT_TRUE(FAILED(audio->Length(&total, &available)));
@@ -157,47 +264,61 @@ TEST_F(StandInReader, InjectedReadFaults) {
   EXPECT_EQ(main->Length(&total, &available), S_OK);
 }
 
-TEST_F(StandInReader, QueuedRequestsComeBackFilledThroughWaitForNext) {
+// Requests keep the platform's rules, failing cleanly where a platform reader would abort: none
+// before RequestAllocator, no more at once than the buffers agreed there, each at the alignment
+// agreed there.
+TEST_F(StandInReader, RequestsNeedTheAgreedAllocatorAndAlignment) {
   ComPtr<IBaseFilter> filter = Loaded(CatalogVideo("queue").Container(container_));
   ASSERT_TRUE(filter);
   const ComPtr<IAsyncReader> reader = ReaderOf(filter.Get(), 0);
-  ALLOCATOR_PROPERTIES wanted = {2, 4096, 1, 0};
   ComPtr<IMemAllocator> allocator;
-  ASSERT_EQ(reader->RequestAllocator(nullptr, &wanted, &allocator), S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IMemAllocator, reinterpret_cast<void**>(allocator.GetAddressOf())),
+            S_OK);
+  ALLOCATOR_PROPERTIES wanted = {3, 4096, 16, 0};
+  ALLOCATOR_PROPERTIES granted = {};
+  ASSERT_EQ(allocator->SetProperties(&wanted, &granted), S_OK);
   ASSERT_EQ(allocator->Commit(), S_OK);
-
-  ComPtr<IMediaSample> sample;
-  ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
-  REFERENCE_TIME start = 10 * 10000000LL;
-  REFERENCE_TIME stop = 60 * 10000000LL;
-  sample->SetTime(&start, &stop);
-  EXPECT_EQ(reader->Request(sample.Get(), 77), S_OK);
+  ComPtr<IMediaSample> samples[3];
+  for (ComPtr<IMediaSample>& sample : samples) {
+    ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
+    REFERENCE_TIME start = 32 * 10000000LL;
+    REFERENCE_TIME stop = 64 * 10000000LL;
+    sample->SetTime(&start, &stop);
+  }
+  EXPECT_EQ(reader->Request(samples[0].Get(), 0), VFW_E_NO_ALLOCATOR);
+  ComPtr<IMemAllocator> agreed;
+  wanted.cBuffers = 2;
+  ASSERT_EQ(reader->RequestAllocator(nullptr, &wanted, &agreed), S_OK);
+  EXPECT_EQ(wanted.cbAlign, 16) << "what was granted";
+  REFERENCE_TIME start = 40 * 10000000LL;
+  REFERENCE_TIME stop = 64 * 10000000LL;
+  samples[2]->SetTime(&start, &stop);
+  EXPECT_EQ(reader->Request(samples[2].Get(), 2), VFW_E_BADALIGN);
+  EXPECT_EQ(reader->SyncReadAligned(samples[2].Get()), VFW_E_BADALIGN);
+  EXPECT_EQ(reader->Request(samples[0].Get(), 0), S_OK);
+  EXPECT_EQ(reader->Request(samples[1].Get(), 1), S_OK);
+  EXPECT_EQ(reader->Request(samples[2].Get(), 2), VFW_E_NO_ALLOCATOR) << "two buffers agreed";
   IMediaSample* done = nullptr;
-  DWORD_PTR user = 0;
-  EXPECT_EQ(reader->WaitForNext(1000, &done, &user), S_OK);
-  ASSERT_EQ(done, sample.Get());
-  EXPECT_EQ(user, 77u);
-  BYTE* data = nullptr;
-  done->GetPointer(&data);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), done->GetActualDataLength()),
-            container_.substr(10, 50));
-  done->Release();
-
-  EXPECT_EQ(reader->SyncReadAligned(sample.Get()), S_OK);
-  EXPECT_EQ(reader->WaitForNext(0, &done, &user), VFW_E_TIMEOUT);
-  EXPECT_EQ(done, nullptr);
+  DWORD_PTR user = 9;
+  EXPECT_EQ(reader->WaitForNext(0, &done, &user), S_OK);
+  EXPECT_EQ(done, samples[0].Get());
   EXPECT_EQ(reader->BeginFlush(), S_OK);
+  EXPECT_EQ(reader->WaitForNext(INFINITE, &done, &user), S_OK) << "done before the flush";
+  EXPECT_EQ(user, 1u);
   EXPECT_EQ(reader->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
-  EXPECT_EQ(reader->Request(sample.Get(), 1), VFW_E_WRONG_STATE);
+  EXPECT_EQ(done, nullptr);
+  EXPECT_EQ(reader->Request(samples[0].Get(), 0), VFW_E_WRONG_STATE);
   EXPECT_EQ(reader->EndFlush(), S_OK);
-  sample.Reset();
+  for (ComPtr<IMediaSample>& sample : samples) sample.Reset();
   allocator->Decommit();
 }
 
-// Bytes past a stall never come: a read of them waits until a flush, a stop or the filter's end
-// wakes it with VFW_E_WRONG_STATE, and what came before the stall is served throughout.
-TEST_F(StandInReader, AStalledReadEndsOnFlushStopOrRelease) {
-  for (const char* wakeUp : {"flush", "stop", "release"}) {
+// Bytes past a stall never come: a read of them waits until a stop or the filter's end wakes it
+// with VFW_E_WRONG_STATE, and what came before the stall is served throughout. A flush does not
+// end it, as it ends no platform reader's SyncRead.
+TEST_F(StandInReader, AStalledReadEndsOnStopOrReleaseButNotOnFlush) {
+  for (const char* wakeUp : {"stop", "release"}) {
     SCOPED_TRACE(wakeUp);
     ComPtr<IBaseFilter> filter =
         Loaded(CatalogVideo("stall").Container(container_).Fault("stall_at Container = 5000"));
@@ -218,9 +339,11 @@ TEST_F(StandInReader, AStalledReadEndsOnFlushStopOrRelease) {
     Sleep(50);
     EXPECT_EQ(stalled, E_PENDING);
     EXPECT_EQ(Read(reader.Get(), 4000, 1000, &result), container_.substr(4000, 1000));
-    if (std::string(wakeUp) == "flush") {
-      reader->BeginFlush();
-    } else if (std::string(wakeUp) == "stop") {
+    reader->BeginFlush();
+    Sleep(50);
+    EXPECT_EQ(stalled, E_PENDING) << "a flush ended SyncRead";
+    reader->EndFlush();
+    if (std::string(wakeUp) == "stop") {
       filter->Stop();
     } else {
       reader.Reset();
@@ -230,27 +353,27 @@ TEST_F(StandInReader, AStalledReadEndsOnFlushStopOrRelease) {
     EXPECT_EQ(stalled, VFW_E_WRONG_STATE);
     if (reader) {
       EXPECT_EQ(Read(reader.Get(), 0, 5000, &result), container_.substr(0, 5000));
-      reader->EndFlush();
     }
   }
 }
 
 // Requests for bytes not yet arrived stay queued until they come (a timeout leaves them queued)
-// and complete in the order their bytes arrive; a flush hands them back unread.
+// and complete in the order their bytes arrive; a flush hands them back unread, or, under
+// flush_waits, only returns once they have their bytes.
 TEST_F(StandInReader, QueuedRequestsCompleteAsTheirBytesArrive) {
   // The allocator is set up before the Load, so that its setup does not eat into the arrival.
   ComPtr<IMemAllocator> allocator;
   ASSERT_EQ(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
                              IID_IMemAllocator, reinterpret_cast<void**>(allocator.GetAddressOf())),
             S_OK);
-  ALLOCATOR_PROPERTIES wanted = {3, 8192, 1, 0};
+  ALLOCATOR_PROPERTIES wanted = {4, 8192, 1, 0};
   ALLOCATOR_PROPERTIES granted = {};
   ASSERT_EQ(allocator->SetProperties(&wanted, &granted), S_OK);
   ASSERT_EQ(allocator->Commit(), S_OK);
-  ComPtr<IMediaSample>
-      samples[3];  // [60000, 64096) and [30000, 34096) of Container, [0, 200) of Audio
-  const LONGLONG ranges[3][2] = {{60000, 64096}, {30000, 34096}, {0, 200}};
-  for (int i = 0; i < 3; ++i) {
+  // [60000, 64096) and [30000, 34096) of Container, [0, 200) of Audio, [90000, 94096) of Container
+  ComPtr<IMediaSample> samples[4];
+  const LONGLONG ranges[4][2] = {{60000, 64096}, {30000, 34096}, {0, 200}, {90000, 94096}};
+  for (int i = 0; i < 4; ++i) {
     ASSERT_EQ(allocator->GetBuffer(&samples[i], nullptr, nullptr, 0), S_OK);
     REFERENCE_TIME start = ranges[i][0] * 10000000LL;
     REFERENCE_TIME stop = ranges[i][1] * 10000000LL;
@@ -260,10 +383,15 @@ TEST_F(StandInReader, QueuedRequestsCompleteAsTheirBytesArrive) {
                                           .Container(container_)
                                           .Audio(audio_)
                                           .Fault("rate_kbps Container = 8000")
+                                          .Fault("flush_waits Container")
                                           .Fault("stall_at Audio = 100"));
   const Clock::time_point loaded = Clock::now();
   ASSERT_TRUE(filter);
   const ComPtr<IAsyncReader> main = ReaderOf(filter.Get(), 0);
+  const ComPtr<IAsyncReader> audio = ReaderOf(filter.Get(), 1);
+  ComPtr<IMemAllocator> agreed;
+  ASSERT_EQ(main->RequestAllocator(nullptr, &wanted, &agreed), S_OK);
+  ASSERT_EQ(audio->RequestAllocator(nullptr, &wanted, &agreed), S_OK);
   IMediaSample* done = nullptr;
   DWORD_PTR user = 0;
   EXPECT_EQ(main->Request(samples[0].Get(), 0), S_OK);
@@ -277,18 +405,22 @@ TEST_F(StandInReader, QueuedRequestsCompleteAsTheirBytesArrive) {
     done->GetPointer(&data);
     EXPECT_TRUE(std::string(reinterpret_cast<char*>(data), done->GetActualDataLength()) ==
                 container_.substr(ranges[expected][0], 4096));
-    done->Release();
   }
   EXPECT_GE(Clock::now() - loaded, milliseconds(60)) << "1000 bytes a millisecond";
+  EXPECT_EQ(main->Request(samples[3].Get(), 3), S_OK);
+  EXPECT_EQ(main->BeginFlush(), S_OK);
+  EXPECT_GE(Clock::now() - loaded, milliseconds(90)) << "flush_waits: returned before the bytes";
+  EXPECT_EQ(main->WaitForNext(INFINITE, &done, &user), S_OK);
+  EXPECT_EQ(done, samples[3].Get());
+  EXPECT_EQ(done ? done->GetActualDataLength() : 0, 4096);
+  EXPECT_EQ(main->EndFlush(), S_OK);
 
-  const ComPtr<IAsyncReader> audio = ReaderOf(filter.Get(), 1);
   EXPECT_EQ(audio->Request(samples[2].Get(), 7), S_OK);
   EXPECT_EQ(audio->WaitForNext(20, &done, &user), VFW_E_TIMEOUT);
   EXPECT_EQ(audio->BeginFlush(), S_OK);
   EXPECT_EQ(audio->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
   EXPECT_EQ(done, samples[2].Get()) << "a flush hands the queued sample back";
   EXPECT_EQ(user, 7u);
-  if (done) done->Release();
   EXPECT_EQ(audio->WaitForNext(INFINITE, &done, &user), VFW_E_WRONG_STATE);
   EXPECT_EQ(done, nullptr);
   EXPECT_EQ(audio->EndFlush(), S_OK);

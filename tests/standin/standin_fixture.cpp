@@ -80,4 +80,35 @@ std::string Read(IAsyncReader* reader, LONGLONG position, LONG length, HRESULT* 
   return bytes;
 }
 
+std::string Requested(IAsyncReader* reader, LONGLONG position, LONG length, HRESULT* result,
+                      REFERENCE_TIME* stop) {
+  HRESULT answer = E_UNEXPECTED;
+  std::string bytes;
+  ComPtr<IMemAllocator> allocator;
+  ComPtr<IMemAllocator> agreed;
+  ComPtr<IMediaSample> sample;
+  ALLOCATOR_PROPERTIES wanted = {1, length, 1, 0};
+  REFERENCE_TIME start = position * 10000000LL;
+  REFERENCE_TIME end = (position + length) * 10000000LL;
+  IMediaSample* done = nullptr;
+  DWORD_PTR user = 0;
+  if (SUCCEEDED(CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IMemAllocator,
+                                 reinterpret_cast<void**>(allocator.GetAddressOf()))) &&
+      SUCCEEDED(reader->RequestAllocator(allocator.Get(), &wanted, &agreed)) &&
+      SUCCEEDED(agreed->Commit()) && SUCCEEDED(agreed->GetBuffer(&sample, nullptr, nullptr, 0)) &&
+      SUCCEEDED(sample->SetTime(&start, &end))) {
+    answer = reader->Request(sample.Get(), 0);
+    if (SUCCEEDED(answer)) answer = reader->WaitForNext(INFINITE, &done, &user);
+  }
+  BYTE* data = nullptr;
+  if (done && SUCCEEDED(done->GetPointer(&data)))
+    bytes.assign(reinterpret_cast<char*>(data), static_cast<size_t>(done->GetActualDataLength()));
+  if (done && stop) done->GetTime(&start, stop);
+  sample.Reset();
+  if (agreed) agreed->Decommit();
+  if (result) *result = answer;
+  return bytes;
+}
+
 }  // namespace kavo::test

@@ -37,5 +37,10 @@ std::wstring PinName(IPin* pin);
 std::vector<MediaTypePtr> MediaTypes(IPin* pin);
 ComPtr<IAsyncReader> ReaderOf(IBaseFilter* filter, int outputIndex);
 std::string Read(IAsyncReader* reader, LONGLONG position, LONG length, HRESULT* result = nullptr);
+// One request as the platform's parsers make it: a memory allocator agreed with RequestAllocator,
+// a sample of it stamped with the range, Request, WaitForNext. The bytes the sample came back
+// with; its stop time in *stop.
+std::string Requested(IAsyncReader* reader, LONGLONG position, LONG length,
+                      HRESULT* result = nullptr, REFERENCE_TIME* stop = nullptr);
 
 }  // namespace kavo::test

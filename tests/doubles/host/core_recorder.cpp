@@ -67,6 +67,10 @@ void CoreRecorder::KillInterrupt(void* context) const {
   Export<void (*)(void*)>("vlc_interrupt_kill")(context);
 }
 
+void CoreRecorder::RaiseInterrupt(void* context) const {
+  Export<void (*)(void*)>("vlc_interrupt_raise")(context);
+}
+
 void CoreRecorder::DestroyInterrupt(void* context) const {
   Export<void (*)(void*)>("vlc_interrupt_destroy")(context);
 }

@@ -51,6 +51,8 @@ class CoreRecorder {
   void* NewInterrupt() const;
   void SetInterrupt(void* context) const;
   void KillInterrupt(void* context) const;
+  // Interrupts without killing, as the host does to wake a wait it does not end.
+  void RaiseInterrupt(void* context) const;
   void DestroyInterrupt(void* context) const;
   void KillObject(const void* object) const;
   // What the host's var_Inherit answers for an integer `name` until the next Reset.

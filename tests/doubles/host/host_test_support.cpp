@@ -8,24 +8,29 @@
 
 namespace kavo::test {
 
-double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
-                   DWORD stopAfterMs, const std::function<void()>& body) {
+double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const void* object,
+                   DWORD stopAfterMs, const std::function<void()>& body,
+                   const std::function<void()>& rescue) {
   void* const context = kind == HostKind::V22 ? nullptr : recorder.NewInterrupt();
   LARGE_INTEGER stopped{}, done{}, frequency{};
+  const HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread thread([&] {
     if (context) recorder.SetInterrupt(context);
     body();
     QueryPerformanceCounter(&done);
     if (context) recorder.SetInterrupt(nullptr);
+    SetEvent(ended);
   });
   Sleep(stopAfterMs);
   QueryPerformanceCounter(&stopped);
   if (context) {
     recorder.KillInterrupt(context);
   } else {
-    recorder.KillObject(access.Object());
+    recorder.KillObject(object);
   }
+  if (rescue && WaitForSingleObject(ended, 1000) != WAIT_OBJECT_0) rescue();
   thread.join();
+  CloseHandle(ended);
   if (context) recorder.DestroyInterrupt(context);
   QueryPerformanceFrequency(&frequency);
   return 1000.0 * static_cast<double>(done.QuadPart - stopped.QuadPart) /

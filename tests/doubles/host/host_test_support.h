@@ -46,9 +46,15 @@ void OnHostThread(Body body) {
 // Runs body on a thread of its own, stops it after stopAfterMs as a host of this kind stops an
 // input (3.0 kills the thread's own interrupt context, as it does its input and prefetch threads;
 // 2.2 kills the access object) and answers how many ms body went on after the stop (negative: it
-// had ended before).
-double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
-                   DWORD stopAfterMs, const std::function<void()>& body);
+// had ended before). When body has not ended a second after the stop, `rescue` (if given) is called
+// to end it, so that a body that ignores the stop fails its test instead of hanging it.
+double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const void* object,
+                   DWORD stopAfterMs, const std::function<void()>& body,
+                   const std::function<void()>& rescue = nullptr);
+inline double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
+                          DWORD stopAfterMs, const std::function<void()>& body) {
+  return MsAfterStop(recorder, kind, access.Object(), stopAfterMs, body);
+}
 
 // The parent input a host passes to a main open, with its input item laid out for one ABI.
 struct HostInput {

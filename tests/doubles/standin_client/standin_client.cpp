@@ -126,6 +126,23 @@ std::string StandIn::LastLoadError() {
   return text;
 }
 
+Microsoft::WRL::ComPtr<IAsyncReader> LoadedStandInReader(
+    const std::string& id, Microsoft::WRL::ComPtr<IBaseFilter>& filter, int pin) {
+  Microsoft::WRL::ComPtr<IFileSourceFilter> file;
+  Microsoft::WRL::ComPtr<IEnumPins> pins;
+  Microsoft::WRL::ComPtr<IPin> output;
+  Microsoft::WRL::ComPtr<IAsyncReader> reader;
+  if (FAILED(CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                              reinterpret_cast<void**>(filter.ReleaseAndGetAddressOf()))) ||
+      FAILED(filter.As(&file)) || FAILED(file->Load(WatchAddress(id).c_str(), nullptr)) ||
+      FAILED(filter->EnumPins(pins.GetAddressOf())) || FAILED(pins->Skip(pin)) ||
+      pins->Next(1, output.GetAddressOf(), nullptr) != S_OK ||
+      FAILED(output->QueryInterface(IID_IAsyncReader,
+                                    reinterpret_cast<void**>(reader.GetAddressOf()))))
+    return nullptr;
+  return reader;
+}
+
 std::wstring WatchAddress(const std::string& id) {
   return L"video.example/watch?v=" + std::wstring(id.begin(), id.end());
 }

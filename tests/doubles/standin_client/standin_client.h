@@ -17,6 +17,8 @@
 #pragma once
 
 #include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <optional>
@@ -85,6 +87,12 @@ std::wstring WatchAddress(const std::string& id);
 std::wstring CanonicalAddress(const std::string& id);
 // size bytes of a pattern that differs with seed, so misplaced reads show.
 std::string PatternBytes(size_t size, unsigned seed = 1);
+
+// A new stand-in filter, loaded with the catalog video `id`, and the reader of its output pin
+// `pin` (0 Container, 1 Audio) taken directly, as the plug-in takes it; null when any step fails.
+// The filter stays in `filter`, for the caller to stop or release.
+Microsoft::WRL::ComPtr<IAsyncReader> LoadedStandInReader(
+    const std::string& id, Microsoft::WRL::ComPtr<IBaseFilter>& filter, int pin = 0);
 
 struct CatalogCue {
   std::int64_t startMs;
