@@ -75,6 +75,31 @@ HRESULT AsyncFileReader::AwaitArrival(std::uint64_t end) {
   return result;
 }
 
+HRESULT AsyncFileReader::AwaitRun() {
+  if (!faults_.needsRun) return S_OK;
+  std::unique_lock<std::mutex> guard(requestLock_);
+  const unsigned stopsSeen = stops_;
+  ++waiters_;
+  HRESULT result = S_OK;
+  while (!running_) {
+    if (Interrupted(stopsSeen)) {
+      result = VFW_E_WRONG_STATE;
+      break;
+    }
+    requestDone_.wait(guard);
+  }
+  if (--waiters_ == 0 && closing_) requestDone_.notify_all();
+  return result;
+}
+
+void AsyncFileReader::SetRunning(bool running) {
+  {
+    std::lock_guard<std::mutex> guard(requestLock_);
+    running_ = running;
+  }
+  requestDone_.notify_all();
+}
+
 HRESULT AsyncFileReader::OpenFile(const std::wstring& path, FileHandle& file, std::uint64_t& size) {
   FileHandle opened(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -103,6 +128,8 @@ HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG
   got = 0;
   if (position < 0 || length < 0) return E_INVALIDARG;
   if (length > 0 && !buffer) return E_POINTER;
+  const HRESULT ran = AwaitRun();
+  if (FAILED(ran)) return ran;
   const auto start = static_cast<std::uint64_t>(position);
   const std::uint64_t end = start + static_cast<std::uint64_t>(length);
   if (faults_.estimatedLength && end >= *faults_.estimatedLength) estimateReached_ = true;
@@ -321,6 +348,7 @@ void AsyncFileReader::Interrupt() {
 }
 
 STDMETHODIMP AsyncFileReader::BeginFlush() {
+  NoteCallerApartment();
   {
     std::lock_guard<std::mutex> guard(requestLock_);
     flushing_ = true;

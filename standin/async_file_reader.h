@@ -50,6 +50,9 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
 
   // The filter stopped: reads waiting now fail, queued requests come back failed.
   void Interrupt();
+  // Whether the filter runs: a pin that serves reads only while it runs (ReaderFaults::needsRun)
+  // holds each read until then.
+  void SetRunning(bool running);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -79,6 +82,9 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   // Waits until the bytes before end have arrived; VFW_E_WRONG_STATE when a flush, a stop or the
   // reader's end comes first.
   HRESULT AwaitArrival(std::uint64_t end);
+  // For a pin that serves reads only while the filter runs: waits until it does, with the same
+  // ways out as AwaitArrival.
+  HRESULT AwaitRun();
   bool Interrupted(unsigned stopsSeen) const {
     return flushing_ || closing_ || stops_ != stopsSeen;
   }
@@ -97,6 +103,7 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   bool closing_ = false;  // the reader is being destroyed
   unsigned stops_ = 0;    // Interrupt calls so far
   unsigned waiters_ = 0;  // calls waiting inside; the destructor waits for them to leave
+  bool running_ = false;  // the filter runs
 };
 
 }  // namespace kavo::standin
