@@ -144,7 +144,7 @@ HRESULT Player::AttachSubtitleRenderers() {
 HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   HRESULT result = S_OK;
   std::wstring trackName = TrackName(type);
-  auto* created = new CSubtitleRenderer(&result, trackName);
+  auto* created = new CSubtitleRenderer(&result, trackName, type);
   if (FAILED(result)) {
     delete created;
     return result;
@@ -152,7 +152,9 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   const ComPtr<IBaseFilter> renderer(static_cast<IBaseFilter*>(created));
   result = graph_->AddFilter(renderer.Get(), L"SubsRenderer");
   if (FAILED(result)) return result;
-  result = graph_->ConnectDirect(pin, FirstInputPin(renderer.Get()), nullptr);
+  // With the type it was chosen for: given none, a pin connects with the first of its own types
+  // the renderer takes, and a pin may offer plain text first.
+  result = graph_->ConnectDirect(pin, FirstInputPin(renderer.Get()), &type);
   if (FAILED(result)) return result;  // the renderer stays in the graph, unconnected
   ComPtr<ISubtitleRenderer> subtitles;
   if (FAILED(Query(renderer.Get(), IID_ISubtitleRenderer, subtitles))) return E_UNEXPECTED;
