@@ -35,15 +35,12 @@ std::wstring TrackName(const AM_MEDIA_TYPE& type) {
   return MultiByteToWide(std::string(info->language, length), CP_ACP);
 }
 
-// Visits the media types a pin offers, one at a time; each is freed after the visit.
+// Visits the media types a pin offers, in its order, until a visit says to stop.
 template <typename Visit>
 void ForEachMediaType(IPin* pin, Visit visit) {
-  ComPtr<IEnumMediaTypes> types;
-  if (FAILED(pin->EnumMediaTypes(types.GetAddressOf())) || !types) return;
-  for (;;) {
-    AM_MEDIA_TYPE* raw = nullptr;
-    if (types->Next(1, &raw, nullptr) != S_OK || !raw) return;
-    const MediaTypePtr type(raw);
+  std::vector<MediaTypePtr> types;
+  ListMediaTypes(pin, types);
+  for (const MediaTypePtr& type : types) {
     if (!visit(*type)) return;
   }
 }
@@ -89,6 +86,7 @@ HRESULT Player::BuildStep5() { return S_OK; }
 HRESULT Player::RenderStreams() {
   auto* dummy = new DsDummyRenderFilter();
   const ComPtr<IBaseFilter> render(static_cast<IBaseFilter*>(dummy));
+  // A reader pin completes a connection only for a peer that asked it for its reader.
   dummy->queryReaderOnConnect = true;
   dummy->acceptedMajorTypes = {MEDIATYPE_Stream};
 
@@ -98,7 +96,8 @@ HRESULT Player::RenderStreams() {
   // Both pins serve as plain pointers: their filters keep them alive.
   IPin* input = FirstInputPin(render.Get());
   ComPtr<IPin> output;
-  FindPin(source_.Get(), PINDIR_OUTPUT, 0, output.GetAddressOf());
+  result = FindPin(source_.Get(), PINDIR_OUTPUT, 0, output.GetAddressOf());
+  if (FAILED(result)) return result;
   result = graph_->ConnectDirect(output.Get(), input, nullptr);
   if (FAILED(result)) return result;
   return AttachSubtitleRenderers();
@@ -126,11 +125,9 @@ bool Player::HasSecondStream() const {
 HRESULT Player::AttachSubtitleRenderers() {
   HRESULT result = S_OK;
   if (!source_) return result;
-  ComPtr<IEnumPins> pins;
-  if (FAILED(source_->EnumPins(pins.GetAddressOf())) || !pins) return result;
-  for (;;) {
-    ComPtr<IPin> pin;
-    if (pins->Next(1, pin.GetAddressOf(), nullptr) != S_OK || !pin) break;
+  std::vector<ComPtr<IPin>> pins;
+  ListPins(source_.Get(), pins);
+  for (const ComPtr<IPin>& pin : pins) {
     // A failed attempt leaves the pin; the walk goes on, and the last attempt decides the result.
     ForEachMediaType(pin.Get(), [&](const AM_MEDIA_TYPE& type) {
       if (!IsSubtitleType(type)) return true;
