@@ -55,6 +55,12 @@ ssize_t Read(void* object, void* buffer, size_t length) {
   }
   if (state.sizeKind == AccessState::Size::Final && position >= state.size) return 0;
 
+  // A source may serve reads only once its graph runs: a read waits for that where the host can
+  // stop it, not inside the filter.
+  if (state.player &&
+      !state.player->WaitForSourceRun([&] { return HostStop(abi, object).Requested(); }))
+    return 0;
+
   // A request beyond what one read takes is served in part; the host asks again for the rest.
   const LONG count = static_cast<LONG>(length < kLargestRead ? length : kLargestRead);
   const ReadOutcome read = ReadStoppable(*state.reader.Get(), state.request, HostStop(abi, object),

@@ -13,8 +13,8 @@ using Microsoft::WRL::ComPtr;
 
 PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
                                    const std::vector<AttachedSubtitles>& renderers,
-                                   ComPtr<IMediaControl> control)
-    : events_(std::move(events)), control_(std::move(control)) {
+                                   std::function<void()> runGraph)
+    : events_(std::move(events)), runGraph_(std::move(runGraph)) {
   for (const auto& attached : renderers) {
     ComPtr<IBaseFilter> filter;
     Query(attached.renderer.Get(), IID_IBaseFilter, filter);
@@ -24,8 +24,9 @@ PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
 }
 
 void PendingSubtitles::RunGraph() {
-  if (control_) control_->Run();
-  control_.Reset();
+  const std::function<void()> run = std::move(runGraph_);
+  runGraph_ = nullptr;
+  if (run) run();
 }
 
 // A file that exists but cannot be handed out counts by GetFilePath's own failure.

@@ -12,6 +12,7 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,11 @@ class PendingSubtitles {
  public:
   PendingSubtitles() = default;
   // renderers: the connected subtitle renderers, in track order. events: the graph's queue with
-  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen. control: the graph
-  // to run, when whoever takes the tracks is to run it.
+  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen. runGraph: starts
+  // the graph, when whoever takes the tracks is to start it.
   PendingSubtitles(Microsoft::WRL::ComPtr<IMediaEvent> events,
                    const std::vector<AttachedSubtitles>& renderers,
-                   Microsoft::WRL::ComPtr<IMediaControl> control = nullptr);
+                   std::function<void()> runGraph = nullptr);
   PendingSubtitles(PendingSubtitles&&) = default;
   PendingSubtitles(const PendingSubtitles&) = delete;
   PendingSubtitles& operator=(const PendingSubtitles&) = delete;
@@ -85,7 +86,7 @@ class PendingSubtitles {
   bool AllEnded() const;
 
   Microsoft::WRL::ComPtr<IMediaEvent> events_;
-  Microsoft::WRL::ComPtr<IMediaControl> control_;  // emptied once run
+  std::function<void()> runGraph_;  // emptied once run
   std::vector<Track> tracks_;
   unsigned ends_ = 0;
 };

@@ -45,6 +45,10 @@ void ForEachMediaType(IPin* pin, Visit visit) {
   }
 }
 
+// How often a read that waits for the source to run looks again: as the graph manager itself
+// polls a filter in transition.
+constexpr DWORD kSourceRunPollMs = 10;
+
 }  // namespace
 
 Player::~Player() {
@@ -173,7 +177,26 @@ PendingSubtitles Player::PrepareRun() {
   // Run even without subtitles: a source filter may start its work only once the graph runs.
   ComPtr<IMediaControl> control;
   Query(graph_.Get(), IID_IMediaControl, control);
-  return PendingSubtitles(events, subtitleRenderers_, control);
+  graphStart_ = GraphStart::Pending;
+  return PendingSubtitles(events, subtitleRenderers_, [this, control] {
+    // A graph that does not start leaves its source as it is: reads then wait for nothing.
+    if (!control || FAILED(control->Run())) graphStart_ = GraphStart::Failed;
+  });
+}
+
+bool Player::WaitForSourceRun(const std::function<bool()>& stopped) {
+  for (;;) {
+    if (graphStart_ != GraphStart::Pending) return true;
+    // A source that cannot say its state is not waited for.
+    FILTER_STATE state = State_Stopped;
+    if (!source_ || FAILED(source_->GetState(0, &state)) || state == State_Running) {
+      GraphStart pending = GraphStart::Pending;
+      graphStart_.compare_exchange_strong(pending, GraphStart::SourceRunning);
+      return true;
+    }
+    if (stopped()) return false;
+    Sleep(kSourceRunPollMs);
+  }
 }
 
 PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,

@@ -3,7 +3,9 @@
 // Same thread rule as DsPlayerBase: built and queried on the open callbacks' threads.
 #pragma once
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,13 @@ class Player final : public DsPlayerBase {
   // True when output pin 1 offers a MEDIATYPE_Stream type.
   bool HasSecondStream() const;
 
+  // A source may serve reads only while it runs, so a read that comes before that would wait
+  // inside the filter where nothing can stop it. Once the graph's start is prepared (PrepareRun)
+  // and until the start has failed, this waits for the source filter to say it runs, looking
+  // every few milliseconds and at `stopped`, which ends the wait (false). True at once without a
+  // start under way, and from the moment the source has been seen running. Any thread.
+  bool WaitForSourceRun(const std::function<bool()>& stopped);
+
   // Readies the graph to run without a clock and returns every subtitle track as pending, with the
   // graph's start left to whoever takes them (PendingSubtitles::RunGraph): each subtitle renderer
   // makes the start a few milliseconds longer, which an open need not wait for.
@@ -70,9 +79,13 @@ class Player final : public DsPlayerBase {
   // Attaches one renderer for a subtitle type found on `pin`; returns that attempt's result.
   HRESULT AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type);
 
+  // Where the graph's start stands, for the reads that wait for the source to run.
+  enum class GraphStart { NotPrepared, Pending, Failed, SourceRunning };
+
   Microsoft::WRL::ComPtr<IBaseFilter> source_;
   std::vector<AttachedSubtitles> subtitleRenderers_;
   LoadWatch* loadWatch_ = nullptr;
+  std::atomic<GraphStart> graphStart_{GraphStart::NotPrepared};
 };
 
 // Shared ownership of a player: each access holds one, and so does its registry entry.
