@@ -49,13 +49,30 @@ void ForEachMediaType(IPin* pin, Visit visit) {
 // polls a filter in transition.
 constexpr DWORD kSourceRunPollMs = 10;
 
+// CoIncrementMTAUsage and its counterpart, from Windows 8 on; looked up, as older systems lack
+// them.
+using MtaUsageIncrement = HRESULT(WINAPI*)(void** cookie);
+using MtaUsageDecrement = HRESULT(WINAPI*)(void* cookie);
+
+template <typename Function>
+Function ComFunction(const char* name) {
+  const HMODULE ole32 = GetModuleHandleW(L"ole32.dll");
+  return ole32 ? reinterpret_cast<Function>(GetProcAddress(ole32, name)) : nullptr;
+}
+
 }  // namespace
+
+Player::Player() {
+  const auto increment = ComFunction<MtaUsageIncrement>("CoIncrementMTAUsage");
+  if (increment && FAILED(increment(&mtaUsage_))) mtaUsage_ = nullptr;
+}
 
 Player::~Player() {
   source_.Reset();
   DsPlayerBase::Close();
   for (auto& attached : subtitleRenderers_) attached.renderer.Reset();
   subtitleRenderers_.clear();
+  if (mtaUsage_) ComFunction<MtaUsageDecrement>("CoDecrementMTAUsage")(mtaUsage_);
 }
 
 void Player::Close() {

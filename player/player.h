@@ -28,9 +28,12 @@ class LoadWatch {
   ~LoadWatch() = default;
 };
 
+// While a player lives the process keeps its multithreaded COM apartment: the host's own threads
+// that stop a read or a load, and the threads it reads on, call the source filter without joining
+// COM, and so are in that apartment implicitly (where the system offers that, Windows 8 on).
 class Player final : public DsPlayerBase {
  public:
-  Player() = default;
+  Player();
   ~Player() override;
 
   // The watch of the coming Open's Load; it must outlive the Open.
@@ -86,6 +89,7 @@ class Player final : public DsPlayerBase {
   std::vector<AttachedSubtitles> subtitleRenderers_;
   LoadWatch* loadWatch_ = nullptr;
   std::atomic<GraphStart> graphStart_{GraphStart::NotPrepared};
+  void* mtaUsage_ = nullptr;  // the cookie that keeps the multithreaded apartment, or null
 };
 
 // Shared ownership of a player: each access holds one, and so does its registry entry.

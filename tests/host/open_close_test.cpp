@@ -179,6 +179,11 @@ TEST_P(HostAccess, StopDuringALongLoadCancelsTheOpen) {
               ElementsAre(StartsWith("debug: normalized address: "),
                           "debug: the open was cancelled while the video loaded: the host stopped "
                           "it"));
+  // The 2.2 stop reaches the filter only through the watch's own thread, which is in COM. (A 3.0
+  // host's wake-up runs on the host's thread, whose apartment is the host's to choose.)
+  if (GetParam() == HostKind::V22) {
+    EXPECT_EQ(StandIn::CallsOutsideCom(), 0);
+  }
 
   StandIn::SetHiddenInterfaces(StandIn::kOpenProgress);
   auto plain = host_->NewAccess(Location("slow_plain"));
