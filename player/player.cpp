@@ -194,21 +194,21 @@ PendingSubtitles Player::PrepareRun() {
   // Run even without subtitles: a source filter may start its work only once the graph runs.
   ComPtr<IMediaControl> control;
   Query(graph_.Get(), IID_IMediaControl, control);
-  graphStart_ = GraphStart::Pending;
-  return PendingSubtitles(events, subtitleRenderers_, [this, control] {
-    // A graph that does not start leaves its source as it is: reads then wait for nothing.
-    if (!control || FAILED(control->Run())) graphStart_ = GraphStart::Failed;
+  runState_ = RunState::Pending;
+  return PendingSubtitles(events, subtitleRenderers_, [this, control](bool start) {
+    // A graph that is not started leaves its source as it is: reads then wait for nothing.
+    if (!start || !control || FAILED(control->Run())) runState_ = RunState::NotStarted;
   });
 }
 
 bool Player::WaitForSourceRun(const std::function<bool()>& stopped) {
   for (;;) {
-    if (graphStart_ != GraphStart::Pending) return true;
+    if (runState_ != RunState::Pending) return true;
     // A source that cannot say its state is not waited for.
     FILTER_STATE state = State_Stopped;
     if (!source_ || FAILED(source_->GetState(0, &state)) || state == State_Running) {
-      GraphStart pending = GraphStart::Pending;
-      graphStart_.compare_exchange_strong(pending, GraphStart::SourceRunning);
+      RunState pending = RunState::Pending;
+      runState_.compare_exchange_strong(pending, RunState::SourceRunning);
       return true;
     }
     if (stopped()) return false;

@@ -51,10 +51,10 @@ class Player final : public DsPlayerBase {
   bool HasSecondStream() const;
 
   // A source may serve reads only while it runs, so a read that comes before that would wait
-  // inside the filter where nothing can stop it. Once the graph's start is prepared (PrepareRun)
-  // and until the start has failed, this waits for the source filter to say it runs, looking
-  // every few milliseconds and at `stopped`, which ends the wait (false). True at once without a
-  // start under way, and from the moment the source has been seen running. Any thread.
+  // inside the filter where nothing can stop it. Once the graph's start is prepared (PrepareRun),
+  // unless the start failed or was given up, this waits for the source filter to say it runs,
+  // looking every few milliseconds and at `stopped`, which ends the wait (false). True at once
+  // without a start under way, and from the moment the source has been seen running. Any thread.
   bool WaitForSourceRun(const std::function<bool()>& stopped);
 
   // Readies the graph to run without a clock and returns every subtitle track as pending, with the
@@ -82,13 +82,14 @@ class Player final : public DsPlayerBase {
   // Attaches one renderer for a subtitle type found on `pin`; returns that attempt's result.
   HRESULT AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type);
 
-  // Where the graph's start stands, for the reads that wait for the source to run.
-  enum class GraphStart { NotPrepared, Pending, Failed, SourceRunning };
+  // Where the graph's start stands, for the reads that wait for the source to run: prepared and
+  // still to come (Pending), failed or given up (NotStarted), or seen through (SourceRunning).
+  enum class RunState { NotPrepared, Pending, NotStarted, SourceRunning };
 
   Microsoft::WRL::ComPtr<IBaseFilter> source_;
   std::vector<AttachedSubtitles> subtitleRenderers_;
   LoadWatch* loadWatch_ = nullptr;
-  std::atomic<GraphStart> graphStart_{GraphStart::NotPrepared};
+  std::atomic<RunState> runState_{RunState::NotPrepared};
   void* mtaUsage_ = nullptr;  // the cookie that keeps the multithreaded apartment, or null
 };
 
