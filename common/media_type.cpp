@@ -66,6 +66,14 @@ CMediaType& CMediaType::operator=(CMediaType&& other) noexcept {
   return *this;
 }
 
+bool SameMediaType(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
+  if (a.majortype != b.majortype || a.subtype != b.subtype || a.formattype != b.formattype ||
+      a.cbFormat != b.cbFormat)
+    return false;
+  if (a.cbFormat == 0) return true;
+  return a.pbFormat && b.pbFormat && std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0;
+}
+
 HRESULT CMediaType::Set(const AM_MEDIA_TYPE& source) {
   if (&source == this) return S_OK;
   Clear();

@@ -16,6 +16,8 @@ void DeleteMediaType(AM_MEDIA_TYPE* type);
 HRESULT CopyMediaType(AM_MEDIA_TYPE* target, const AM_MEDIA_TYPE* source);
 // A deep copy in a CoTaskMem block, for callers that free it with DeleteMediaType; null on failure.
 AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* source);
+// Whether two types are the same type: major type, subtype, format type and format block.
+bool SameMediaType(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
 
 // An AM_MEDIA_TYPE that frees what it owns. Movable, not copyable: copies go through Set, which
 // can fail.

@@ -27,8 +27,12 @@ std::wstring FileSuffix(std::wstring name) {
 
 }  // namespace
 
-CSubtitleRenderer::CSubtitleRenderer(HRESULT* result, const std::wstring& trackName)
-    : CBaseRenderer(CLSID_SubtitleRenderer, nullptr, result), fileSuffix(FileSuffix(trackName)) {}
+CSubtitleRenderer::CSubtitleRenderer(HRESULT* result, const std::wstring& trackName,
+                                     const AM_MEDIA_TYPE& accepted)
+    : CBaseRenderer(CLSID_SubtitleRenderer, nullptr, result), fileSuffix(FileSuffix(trackName)) {
+  const HRESULT copied = accepted_.Set(accepted);
+  if (FAILED(copied) && result) *result = copied;
+}
 
 CSubtitleRenderer::~CSubtitleRenderer() = default;
 
@@ -64,7 +68,10 @@ STDMETHODIMP CSubtitleRenderer::GetWriteResult() {
   return writeResult;
 }
 
-HRESULT CSubtitleRenderer::CheckMediaType(const AM_MEDIA_TYPE*) { return S_OK; }
+HRESULT CSubtitleRenderer::CheckMediaType(const AM_MEDIA_TYPE* type) {
+  if (!type) return E_POINTER;
+  return SameMediaType(*type, accepted_) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
 
 HRESULT CSubtitleRenderer::DoRenderSample(IMediaSample* sample) {
   if (!sample) return E_POINTER;

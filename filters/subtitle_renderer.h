@@ -1,6 +1,7 @@
 // The renderer that turns one subtitle stream into an SRT file: each sample becomes a cue, and
 // every end of stream writes all cues received so far, sorted by start, into a new file in the
-// temporary folder, which then replaces the previous one. ISubtitleRenderer hands the file's path
+// temporary folder, which then replaces the previous one. It connects only with the one media type
+// it is made for, whose samples carry a cue's text each. ISubtitleRenderer hands the file's path
 // out and keeps the file until the library is unloaded.
 // Thread rule: samples and end of stream arrive on the upstream streaming thread under the base
 // renderer's locks, which guard the cues; the current file is swapped and read under a lock of its
@@ -15,6 +16,7 @@
 
 #include "baseclasses/base_renderer.h"
 #include "common/critical_section.h"
+#include "common/media_type.h"
 #include "filters/srt_writer.h"
 #include "filters/temp_files.h"
 
@@ -42,8 +44,9 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
  public:
   // Born at reference count zero; the creator takes the first reference. trackName (the track's
   // name or language, possibly empty) ends the file name: "<name>.srt", or "srt" alone. A "\" or
-  // "/" in it becomes "_", so that the file stays in the temporary folder.
-  CSubtitleRenderer(HRESULT* result, const std::wstring& trackName);
+  // "/" in it becomes "_", so that the file stays in the temporary folder. accepted: the only type
+  // it connects with (major type, subtype, format type and format block alike).
+  CSubtitleRenderer(HRESULT* result, const std::wstring& trackName, const AM_MEDIA_TYPE& accepted);
   ~CSubtitleRenderer() override;
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -56,7 +59,7 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
   STDMETHODIMP GetFilePath(BSTR* path) override;
   STDMETHODIMP GetWriteResult() override;
 
-  // Every type: the payload is read as UTF-8 text whatever it is.
+  // The accepted type alone: another one's samples (plain text, say) would be read as cues.
   HRESULT CheckMediaType(const AM_MEDIA_TYPE* type) override;
   // One cue per sample with data and time stamps; a sample without either is skipped.
   HRESULT DoRenderSample(IMediaSample* sample) override;
@@ -75,6 +78,7 @@ class CSubtitleRenderer final : public ds::CBaseRenderer, public ISubtitleRender
   boost::shared_ptr<AvTempPath> currentFile;
   HRESULT writeResult = VFW_E_NOT_FOUND;
   std::wstring fileSuffix;
+  CMediaType accepted_;
 };
 
 }  // namespace kavo

@@ -42,11 +42,14 @@ void OpenCancel::Abort() {
 }
 
 void OpenCancel::Poll() {
+  // It calls the filter: as a thread of the multithreaded apartment, like the graph's own.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   while (WaitForSingleObject(loaded_, stop_.PollMs()) == WAIT_TIMEOUT) {
     // vlc_killed answers for the calling thread only: a 3.0 stop reaches this thread through the
     // wake-up's flag, a 2.2 stop through the access object.
     if (cancelled_ || (stop_.PolledOnly() && stop_.Requested())) Abort();
   }
+  if (SUCCEEDED(com)) CoUninitialize();
 }
 
 }  // namespace kavo::host

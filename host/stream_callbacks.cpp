@@ -50,6 +50,11 @@ ssize_t Read(void* object, void* buffer, size_t length) {
   cursor.set_eof(false);
   const std::int64_t position = cursor.position();
   if (state.sizeKind == AccessState::Size::Final && position >= state.size) return 0;
+  // A source may serve reads only once its graph runs: a read waits for that where the host can
+  // stop it, not inside the filter.
+  if (state.player &&
+      !state.player->WaitForSourceRun([&] { return HostStop(abi, object).Requested(); }))
+    return 0;
   // One Length a read: how far the bytes have come, and the size once a read has reached it.
   const LengthAnswer answer = AskLength(*state.reader.Get());
   if (state.sizeKind != AccessState::Size::Final && position >= state.size) {

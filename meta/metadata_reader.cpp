@@ -4,6 +4,7 @@
 #include <oleauto.h>
 #include <qnetwork.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <limits>
@@ -144,41 +145,45 @@ void StoreDateAndYear(const std::wstring& value, MetadataRecord& record) {
   record["year"] = DecimalString(local.tm_year + 1900);
 }
 
-void ReadMediaContent(IBaseFilter* filter, MetadataRecord& record) {
-  if (!filter) return;
+void ReadMediaContent(IBaseFilter* filter, MetadataRecord& record, bool wantTitle,
+                      bool wantDescription) {
+  if (!filter || (!wantTitle && !wantDescription)) return;
   ComPtr<IAMMediaContent> content;
   if (FAILED(Query(filter, kIidMediaContent, content))) return;
-  {
+  if (wantTitle) {
     Bstr title;
     if (SUCCEEDED(content->get_Title(title.Receive()))) record["title"] = WideToUtf8(title.Text());
   }
   Bstr description;
-  if (SUCCEEDED(content->get_Description(description.Receive()))) {
+  if (wantDescription && SUCCEEDED(content->get_Description(description.Receive()))) {
     record["description"] = WideToUtf8(description.Text());
   }
 }
 
-}  // namespace
-
-bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record) {
-  if (!filter) return false;
+// The bag's properties into record; returns how many were read, and adds to `unread` the name of
+// each property the bag lists but did not deliver.
+ULONG ReadBag(IBaseFilter* filter, MetadataRecord& record, std::vector<std::wstring>& unread) {
+  if (!filter) return 0;
   ComPtr<IPropertyBag2> bag;
-  if (FAILED(Query(filter, IID_IPropertyBag2, bag))) return false;
+  if (FAILED(Query(filter, IID_IPropertyBag2, bag))) return 0;
 
   ULONG count = 0;
-  if (FAILED(bag->CountProperties(&count)) || count == 0) return false;
+  if (FAILED(bag->CountProperties(&count)) || count == 0) return 0;
 
   PropertyInfos infos(count);
   ULONG returned = 0;
   if (FAILED(bag->GetPropertyInfo(0, count, infos.data(), &returned)) || returned == 0) {
-    return false;
+    return 0;
   }
   // A bag that claims more than it was asked for has not filled the rest.
   if (returned > count) returned = count;
 
+  // A bag's Read may fail as a whole and still have delivered some properties (Wine's stops at
+  // the first it cannot read, after filling those before it): each property counts by its own
+  // result, and one the bag never wrote stays at a failure.
   Variants values(returned);
-  std::vector<HRESULT> results(returned, S_OK);
-  const HRESULT read = bag->Read(returned, infos.data(), nullptr, values.data(), results.data());
+  std::vector<HRESULT> results(returned, E_FAIL);
+  bag->Read(returned, infos.data(), nullptr, values.data(), results.data());
 
   std::vector<std::wstring> names;
   names.reserve(returned);
@@ -186,11 +191,13 @@ bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record) {
     names.push_back(infos[i].pstrName ? std::wstring(infos[i].pstrName) : std::wstring());
   }
   infos.FreeNames();
-  if (FAILED(read)) return false;
 
   ULONG readCount = 0;
   for (ULONG i = 0; i < returned; ++i) {
-    if (FAILED(results[i])) continue;
+    if (FAILED(results[i])) {
+      unread.push_back(names[i]);
+      continue;
+    }
     ++readCount;
     const DWORD hint = infos[i].dwHint;
     std::wstring value;
@@ -200,7 +207,14 @@ bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record) {
       if (StringValue(values[i], value)) StoreDateAndYear(value, record);
     }
   }
-  return readCount != 0;
+  return readCount;
+}
+
+}  // namespace
+
+bool ReadPropertyBagMetadata(IBaseFilter* filter, MetadataRecord& record) {
+  std::vector<std::wstring> unread;
+  return ReadBag(filter, record, unread) != 0;
 }
 
 void ReadFilterMetadata(ComPtr<IBaseFilter> filter, MetadataRecord& record) {
@@ -211,7 +225,16 @@ void ReadFilterMetadata(ComPtr<IBaseFilter> filter, MetadataRecord& record) {
     ~Consumed() { filter.Reset(); }
   } consumed{filter};
 
-  if (!ReadPropertyBagMetadata(filter.Get(), record)) ReadMediaContent(filter.Get(), record);
+  // The other interface stands in for a bag that gave nothing, and for a title or description the
+  // bag has but could not deliver; what the bag gave stays.
+  std::vector<std::wstring> unread;
+  const bool anyRead = ReadBag(filter.Get(), record, unread) != 0;
+  const auto wanted = [&](const wchar_t* name, const char* key) {
+    return record.count(key) == 0 &&
+           (!anyRead || std::find(unread.begin(), unread.end(), name) != unread.end());
+  };
+  ReadMediaContent(filter.Get(), record, wanted(L"title", "title"),
+                   wanted(L"description", "description"));
 }
 
 ULONG QueryStartOffset(IBaseFilter* filter, const std::wstring& address) noexcept {

@@ -3,6 +3,7 @@
 #include <evcode.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "common/bstr.h"
 #include "common/query.h"
@@ -13,8 +14,8 @@ using Microsoft::WRL::ComPtr;
 
 PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
                                    const std::vector<AttachedSubtitles>& renderers,
-                                   ComPtr<IMediaControl> control)
-    : events_(std::move(events)), control_(std::move(control)) {
+                                   GraphStart startGraph)
+    : events_(std::move(events)), startGraph_(std::move(startGraph)) {
   for (const auto& attached : renderers) {
     ComPtr<IBaseFilter> filter;
     Query(attached.renderer.Get(), IID_IBaseFilter, filter);
@@ -23,9 +24,19 @@ PendingSubtitles::PendingSubtitles(ComPtr<IMediaEvent> events,
   }
 }
 
+PendingSubtitles::PendingSubtitles(PendingSubtitles&& other) noexcept
+    : events_(std::move(other.events_)),
+      startGraph_(std::exchange(other.startGraph_, nullptr)),
+      tracks_(std::move(other.tracks_)),
+      ends_(other.ends_) {}
+
+PendingSubtitles::~PendingSubtitles() {
+  if (startGraph_) startGraph_(false);
+}
+
 void PendingSubtitles::RunGraph() {
-  if (control_) control_->Run();
-  control_.Reset();
+  const GraphStart start = std::exchange(startGraph_, nullptr);
+  if (start) start(true);
 }
 
 // A file that exists but cannot be handed out counts by GetFilePath's own failure.

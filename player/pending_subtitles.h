@@ -12,6 +12,7 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,17 @@ struct SubtitleTrack {
 class PendingSubtitles {
  public:
   PendingSubtitles() = default;
+  // Called once: with true to start the graph, or with false when it will not be started here.
+  using GraphStart = std::function<void(bool start)>;
+
   // renderers: the connected subtitle renderers, in track order. events: the graph's queue with
-  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen. control: the graph
-  // to run, when whoever takes the tracks is to run it.
+  // EC_COMPLETE no longer handled by the graph; without it no end is ever seen. startGraph: when
+  // whoever takes the tracks is to start the graph; told false if this goes without starting it.
   PendingSubtitles(Microsoft::WRL::ComPtr<IMediaEvent> events,
                    const std::vector<AttachedSubtitles>& renderers,
-                   Microsoft::WRL::ComPtr<IMediaControl> control = nullptr);
-  PendingSubtitles(PendingSubtitles&&) = default;
+                   GraphStart startGraph = nullptr);
+  PendingSubtitles(PendingSubtitles&& other) noexcept;
+  ~PendingSubtitles();
   PendingSubtitles(const PendingSubtitles&) = delete;
   PendingSubtitles& operator=(const PendingSubtitles&) = delete;
 
@@ -85,7 +90,7 @@ class PendingSubtitles {
   bool AllEnded() const;
 
   Microsoft::WRL::ComPtr<IMediaEvent> events_;
-  Microsoft::WRL::ComPtr<IMediaControl> control_;  // emptied once run
+  GraphStart startGraph_;  // emptied once called
   std::vector<Track> tracks_;
   unsigned ends_ = 0;
 };

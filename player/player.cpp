@@ -35,26 +35,44 @@ std::wstring TrackName(const AM_MEDIA_TYPE& type) {
   return MultiByteToWide(std::string(info->language, length), CP_ACP);
 }
 
-// Visits the media types a pin offers, one at a time; each is freed after the visit.
+// Visits the media types a pin offers, in its order, until a visit says to stop.
 template <typename Visit>
 void ForEachMediaType(IPin* pin, Visit visit) {
-  ComPtr<IEnumMediaTypes> types;
-  if (FAILED(pin->EnumMediaTypes(types.GetAddressOf())) || !types) return;
-  for (;;) {
-    AM_MEDIA_TYPE* raw = nullptr;
-    if (types->Next(1, &raw, nullptr) != S_OK || !raw) return;
-    const MediaTypePtr type(raw);
+  std::vector<MediaTypePtr> types;
+  ListMediaTypes(pin, types);
+  for (const MediaTypePtr& type : types) {
     if (!visit(*type)) return;
   }
 }
 
+// How often a read that waits for the source to run looks again: as the graph manager itself
+// polls a filter in transition.
+constexpr DWORD kSourceRunPollMs = 10;
+
+// CoIncrementMTAUsage and its counterpart, from Windows 8 on; looked up, as older systems lack
+// them.
+using MtaUsageIncrement = HRESULT(WINAPI*)(void** cookie);
+using MtaUsageDecrement = HRESULT(WINAPI*)(void* cookie);
+
+template <typename Function>
+Function ComFunction(const char* name) {
+  const HMODULE ole32 = GetModuleHandleW(L"ole32.dll");
+  return ole32 ? reinterpret_cast<Function>(GetProcAddress(ole32, name)) : nullptr;
+}
+
 }  // namespace
+
+Player::Player() {
+  const auto increment = ComFunction<MtaUsageIncrement>("CoIncrementMTAUsage");
+  if (increment && FAILED(increment(&mtaUsage_))) mtaUsage_ = nullptr;
+}
 
 Player::~Player() {
   source_.Reset();
   DsPlayerBase::Close();
   for (auto& attached : subtitleRenderers_) attached.renderer.Reset();
   subtitleRenderers_.clear();
+  if (mtaUsage_) ComFunction<MtaUsageDecrement>("CoDecrementMTAUsage")(mtaUsage_);
 }
 
 void Player::Close() {
@@ -89,6 +107,7 @@ HRESULT Player::BuildStep5() { return S_OK; }
 HRESULT Player::RenderStreams() {
   auto* dummy = new DsDummyRenderFilter();
   const ComPtr<IBaseFilter> render(static_cast<IBaseFilter*>(dummy));
+  // A reader pin completes a connection only for a peer that asked it for its reader.
   dummy->queryReaderOnConnect = true;
   dummy->acceptedMajorTypes = {MEDIATYPE_Stream};
 
@@ -98,7 +117,8 @@ HRESULT Player::RenderStreams() {
   // Both pins serve as plain pointers: their filters keep them alive.
   IPin* input = FirstInputPin(render.Get());
   ComPtr<IPin> output;
-  FindPin(source_.Get(), PINDIR_OUTPUT, 0, output.GetAddressOf());
+  result = FindPin(source_.Get(), PINDIR_OUTPUT, 0, output.GetAddressOf());
+  if (FAILED(result)) return result;
   result = graph_->ConnectDirect(output.Get(), input, nullptr);
   if (FAILED(result)) return result;
   return AttachSubtitleRenderers();
@@ -126,11 +146,9 @@ bool Player::HasSecondStream() const {
 HRESULT Player::AttachSubtitleRenderers() {
   HRESULT result = S_OK;
   if (!source_) return result;
-  ComPtr<IEnumPins> pins;
-  if (FAILED(source_->EnumPins(pins.GetAddressOf())) || !pins) return result;
-  for (;;) {
-    ComPtr<IPin> pin;
-    if (pins->Next(1, pin.GetAddressOf(), nullptr) != S_OK || !pin) break;
+  std::vector<ComPtr<IPin>> pins;
+  ListPins(source_.Get(), pins);
+  for (const ComPtr<IPin>& pin : pins) {
     // A failed attempt leaves the pin; the walk goes on, and the last attempt decides the result.
     ForEachMediaType(pin.Get(), [&](const AM_MEDIA_TYPE& type) {
       if (!IsSubtitleType(type)) return true;
@@ -144,7 +162,7 @@ HRESULT Player::AttachSubtitleRenderers() {
 HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   HRESULT result = S_OK;
   std::wstring trackName = TrackName(type);
-  auto* created = new CSubtitleRenderer(&result, trackName);
+  auto* created = new CSubtitleRenderer(&result, trackName, type);
   if (FAILED(result)) {
     delete created;
     return result;
@@ -152,7 +170,9 @@ HRESULT Player::AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type) {
   const ComPtr<IBaseFilter> renderer(static_cast<IBaseFilter*>(created));
   result = graph_->AddFilter(renderer.Get(), L"SubsRenderer");
   if (FAILED(result)) return result;
-  result = graph_->ConnectDirect(pin, FirstInputPin(renderer.Get()), nullptr);
+  // With the type it was chosen for: given none, a pin connects with the first of its own types
+  // the renderer takes, and a pin may offer plain text first.
+  result = graph_->ConnectDirect(pin, FirstInputPin(renderer.Get()), &type);
   if (FAILED(result)) return result;  // the renderer stays in the graph, unconnected
   ComPtr<ISubtitleRenderer> subtitles;
   if (FAILED(Query(renderer.Get(), IID_ISubtitleRenderer, subtitles))) return E_UNEXPECTED;
@@ -174,7 +194,26 @@ PendingSubtitles Player::PrepareRun() {
   // Run even without subtitles: a source filter may start its work only once the graph runs.
   ComPtr<IMediaControl> control;
   Query(graph_.Get(), IID_IMediaControl, control);
-  return PendingSubtitles(events, subtitleRenderers_, control);
+  runState_ = RunState::Pending;
+  return PendingSubtitles(events, subtitleRenderers_, [this, control](bool start) {
+    // A graph that is not started leaves its source as it is: reads then wait for nothing.
+    if (!start || !control || FAILED(control->Run())) runState_ = RunState::NotStarted;
+  });
+}
+
+bool Player::WaitForSourceRun(const std::function<bool()>& stopped) {
+  for (;;) {
+    if (runState_ != RunState::Pending) return true;
+    // A source that cannot say its state is not waited for.
+    FILTER_STATE state = State_Stopped;
+    if (!source_ || FAILED(source_->GetState(0, &state)) || state == State_Running) {
+      RunState pending = RunState::Pending;
+      runState_.compare_exchange_strong(pending, RunState::SourceRunning);
+      return true;
+    }
+    if (stopped()) return false;
+    Sleep(kSourceRunPollMs);
+  }
 }
 
 PendingSubtitles Player::GetSubtitleFiles(std::vector<std::wstring>& files, DWORD waitMs,

@@ -3,7 +3,9 @@
 // Same thread rule as DsPlayerBase: built and queried on the open callbacks' threads.
 #pragma once
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,9 +28,12 @@ class LoadWatch {
   ~LoadWatch() = default;
 };
 
+// While a player lives the process keeps its multithreaded COM apartment: the host's own threads
+// that stop a read or a load, and the threads it reads on, call the source filter without joining
+// COM, and so are in that apartment implicitly (where the system offers that, Windows 8 on).
 class Player final : public DsPlayerBase {
  public:
-  Player() = default;
+  Player();
   ~Player() override;
 
   // The watch of the coming Open's Load; it must outlive the Open.
@@ -44,6 +49,13 @@ class Player final : public DsPlayerBase {
 
   // True when output pin 1 offers a MEDIATYPE_Stream type.
   bool HasSecondStream() const;
+
+  // A source may serve reads only while it runs, so a read that comes before that would wait
+  // inside the filter where nothing can stop it. Once the graph's start is prepared (PrepareRun),
+  // unless the start failed or was given up, this waits for the source filter to say it runs,
+  // looking every few milliseconds and at `stopped`, which ends the wait (false). True at once
+  // without a start under way, and from the moment the source has been seen running. Any thread.
+  bool WaitForSourceRun(const std::function<bool()>& stopped);
 
   // Readies the graph to run without a clock and returns every subtitle track as pending, with the
   // graph's start left to whoever takes them (PendingSubtitles::RunGraph): each subtitle renderer
@@ -70,9 +82,15 @@ class Player final : public DsPlayerBase {
   // Attaches one renderer for a subtitle type found on `pin`; returns that attempt's result.
   HRESULT AttachSubtitleRenderer(IPin* pin, const AM_MEDIA_TYPE& type);
 
+  // Where the graph's start stands, for the reads that wait for the source to run: prepared and
+  // still to come (Pending), failed or given up (NotStarted), or seen through (SourceRunning).
+  enum class RunState { NotPrepared, Pending, NotStarted, SourceRunning };
+
   Microsoft::WRL::ComPtr<IBaseFilter> source_;
   std::vector<AttachedSubtitles> subtitleRenderers_;
   LoadWatch* loadWatch_ = nullptr;
+  std::atomic<RunState> runState_{RunState::NotPrepared};
+  void* mtaUsage_ = nullptr;  // the cookie that keeps the multithreaded apartment, or null
 };
 
 // Shared ownership of a player: each access holds one, and so does its registry entry.

@@ -187,6 +187,12 @@ int Probe(const std::wstring& address) {
         "): the source filter did not load the video or its main stream cannot be connected.");
     return kNotLoaded;
   }
+  // Started before the streams are read, as the plug-in does: a source may serve reads only while
+  // it runs.
+  PendingSubtitles pending = player->PrepareRun();
+  pending.RunGraph();
+  const ULONGLONG runDeadline = GetTickCount64() + kSubtitleWaitMs;
+  player->WaitForSourceRun([runDeadline] { return GetTickCount64() >= runDeadline; });
   const ComPtr<IAsyncReader> container = player->GetStreamReader(0);
   if (!container) {
     Say("the source filter offers no reader on its main stream: nothing to play.");
@@ -206,9 +212,13 @@ int Probe(const std::wstring& address) {
   for (const auto& [key, value] : record) Say("  " + key + " = " + OneLine(value));
   Say("start time: " + (startMs ? std::to_string(startMs) + " ms" : std::string("none")));
 
-  std::vector<std::wstring> files;
+  pending.WaitForEnds(kSubtitleWaitMs);
   std::vector<SubtitleTrack> tracks;
-  player->GetSubtitleFiles(files, kSubtitleWaitMs, &tracks);
+  pending.TakeWritten(tracks);
+  std::vector<std::wstring> files;
+  for (const SubtitleTrack& track : tracks) {
+    if (track.state == S_OK) files.push_back(track.path);
+  }
   const auto streaming = std::count_if(tracks.begin(), tracks.end(), [](const SubtitleTrack& t) {
     return t.state == VFW_E_NOT_FOUND;
   });

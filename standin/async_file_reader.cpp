@@ -75,6 +75,30 @@ HRESULT AsyncFileReader::AwaitArrival(std::uint64_t end) {
   return result;
 }
 
+HRESULT AsyncFileReader::AwaitRun() {
+  std::unique_lock<std::mutex> guard(requestLock_);
+  const unsigned stopsSeen = stops_;
+  ++waiters_;
+  HRESULT result = S_OK;
+  while (Held()) {
+    if (Interrupted(stopsSeen)) {
+      result = VFW_E_WRONG_STATE;
+      break;
+    }
+    requestDone_.wait(guard);
+  }
+  if (--waiters_ == 0 && closing_) requestDone_.notify_all();
+  return result;
+}
+
+void AsyncFileReader::SetRunning(bool running) {
+  {
+    std::lock_guard<std::mutex> guard(requestLock_);
+    running_ = running;
+  }
+  requestDone_.notify_all();
+}
+
 HRESULT AsyncFileReader::OpenFile(const std::wstring& path, FileHandle& file, std::uint64_t& size) {
   FileHandle opened(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -109,6 +133,10 @@ HRESULT AsyncFileReader::Read(LONGLONG position, LONG length, BYTE* buffer, LONG
   if (faults_.failAt && *faults_.failAt >= start && *faults_.failAt < end) return E_FAIL;
   const std::uint64_t limit = Limit();
   const std::uint64_t wanted = start >= limit ? 0 : std::min<std::uint64_t>(length, limit - start);
+  if (wait && faults_.needsRun) {
+    const HRESULT ran = AwaitRun();
+    if (FAILED(ran)) return ran;
+  }
   if (wait && wanted > 0 && Networked() && ArrivedBy(Clock::now()) < start + wanted) {
     const HRESULT arrived = AwaitArrival(start + wanted);
     if (FAILED(arrived)) return arrived;
@@ -228,8 +256,9 @@ STDMETHODIMP AsyncFileReader::Request(IMediaSample* sample, DWORD_PTR user) {
         reinterpret_cast<std::uintptr_t>(data) % static_cast<std::uintptr_t>(align_) != 0)
       return VFW_E_BADALIGN;
     if (flushing_) return VFW_E_WRONG_STATE;
-    if (Networked() && ArrivedBy(Clock::now()) < end) {
-      // Not here yet: a WaitForNext completes it once its bytes have arrived.
+    if (Held() || (Networked() && ArrivedBy(Clock::now()) < end)) {
+      // Not here yet: a WaitForNext completes it once its bytes have arrived (and the filter runs,
+      // where it must).
       pending_.push_back(Pending{sample, user, end});
       ++outstanding_;
       requestDone_.notify_all();
@@ -302,7 +331,7 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
     const auto next = NextDue(due);
     const Clock::time_point now = Clock::now();
     if (!deadline) deadline = now + std::chrono::milliseconds(timeout);
-    if (due && *due <= now) {
+    if (due && *due <= now && !Held()) {
       done = next->sample;
       *user = next->user;
       pending_.erase(next);
@@ -312,7 +341,7 @@ STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, 
       break;
     }
     if (timeout != INFINITE && now >= *deadline) break;
-    const bool untilDue = due && (timeout == INFINITE || *due < *deadline);
+    const bool untilDue = due && !Held() && (timeout == INFINITE || *due < *deadline);
     if (untilDue) {
       requestDone_.wait_until(guard, *due);
     } else if (timeout != INFINITE) {
@@ -363,6 +392,7 @@ void AsyncFileReader::Interrupt() {
 }
 
 STDMETHODIMP AsyncFileReader::BeginFlush() {
+  NoteCallerApartment();
   std::unique_lock<std::mutex> guard(requestLock_);
   flushing_ = true;
   requestDone_.notify_all();
@@ -375,7 +405,7 @@ STDMETHODIMP AsyncFileReader::BeginFlush() {
   while (!pending_.empty() && !Interrupted(stopsSeen)) {
     std::optional<Clock::time_point> due;
     const auto next = NextDue(due);
-    if (due && *due <= Clock::now()) {
+    if (due && *due <= Clock::now() && !Held()) {
       const Pending request = *next;
       pending_.erase(next);
       guard.unlock();
@@ -386,7 +416,7 @@ STDMETHODIMP AsyncFileReader::BeginFlush() {
       } catch (const std::bad_alloc&) {
         --outstanding_;
       }
-    } else if (due) {
+    } else if (due && !Held()) {
       requestDone_.wait_until(guard, *due);
     } else {
       requestDone_.wait(guard);

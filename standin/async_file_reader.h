@@ -52,6 +52,9 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
 
   // The filter stopped: reads waiting now fail, queued requests come back failed.
   void Interrupt();
+  // Whether the filter runs: a pin that serves reads only while it runs (ReaderFaults::needsRun)
+  // holds each read, and keeps each request queued, until then.
+  void SetRunning(bool running);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -85,6 +88,11 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   // Waits until the bytes before end have arrived; VFW_E_WRONG_STATE when the filter's stop or the
   // reader's end comes first. A flush does not end it, as it ends no platform reader's SyncRead.
   HRESULT AwaitArrival(std::uint64_t end);
+  // For a pin that serves reads only while the filter runs: waits until it does, with the same
+  // ways out as AwaitArrival.
+  HRESULT AwaitRun();
+  // Whether reads are held back until the filter runs; under requestLock_.
+  bool Held() const { return faults_.needsRun && !running_; }
   bool Interrupted(unsigned stopsSeen) const { return closing_ || stops_ != stopsSeen; }
 
   IPin& owner_;  // weak: the pin owns this reader
@@ -105,6 +113,7 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   bool closing_ = false;   // the reader is being destroyed
   unsigned stops_ = 0;     // Interrupt calls so far
   unsigned waiters_ = 0;   // calls waiting inside; the destructor waits for them to leave
+  bool running_ = false;   // the filter runs
 };
 
 }  // namespace kavo::standin

@@ -216,13 +216,13 @@ class VideoReader {
       video_.version = ULONG(number);
       return true;
     }
-    if (key == "load_ms") {
+    if (key == "load_ms" || key == "pause_ms") {
       std::uint64_t number = 0;
       if (!ParseUnsigned(value, number) || number > 0xFFFFFFFFull) {
-        error = "'load_ms' needs a 32-bit number";
+        error = "'" + key + "' needs a 32-bit number";
         return false;
       }
-      video_.loadMs = static_cast<std::uint32_t>(number);
+      (key == "load_ms" ? video_.loadMs : video_.pauseMs) = static_cast<std::uint32_t>(number);
       return true;
     }
     if (key == "subtitle") return Subtitle(value, error);
@@ -365,6 +365,10 @@ class VideoReader {
         {"query_direction", &faults.queryDirectionPin, 0},
         {"input_pin_first", &faults.inputPinFirst, 0},
         {"extra_subtitle_type", &faults.extraSubtitleType, 0},
+        {"subtitle_other_type_first", &faults.subtitleTextFirst, 0},
+        {"enum_out_of_sync_once", &faults.enumOutOfSyncOnce, 0},
+        {"property_read_partial", &faults.propertyReadPartial, 0},
+        {"audio_needs_run", &faults.audio.needsRun, 0},
     };
     for (const Flag& flag : flags) {
       if (name != flag.name) continue;

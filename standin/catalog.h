@@ -52,6 +52,7 @@ struct ReaderFaults {
   std::uint64_t bytesPerSecond = 0;              // arrival rate from Load on; 0: all at once
   std::optional<HRESULT> requestFails;           // what every Request answers
   bool flushWaits = false;  // BeginFlush waits for every queued request's bytes
+  bool needsRun = false;    // reads wait until the filter runs
 };
 
 struct Faults {
@@ -64,7 +65,10 @@ struct Faults {
   bool audioStreamThird = false;
   bool queryDirectionPin = false;
   bool inputPinFirst = false;
-  bool extraSubtitleType = false;  // every subtitle pin offers its media type twice
+  bool extraSubtitleType = false;    // every subtitle pin offers its media type twice
+  bool subtitleTextFirst = false;    // every subtitle pin offers MEDIATYPE_Text first
+  bool enumOutOfSyncOnce = false;    // the first pin enumerator falls out of step once
+  bool propertyReadPartial = false;  // Read stops at the first failing property with E_FAIL
   HRESULT propertyCount = S_OK;
   HRESULT propertyInfo = S_OK;
   HRESULT propertyRead = S_OK;
@@ -78,7 +82,8 @@ struct Video {
   std::optional<std::wstring> mediaTitle;
   std::optional<std::wstring> mediaDescription;
   std::optional<ULONG> version;
-  std::uint32_t loadMs = 0;  // how long Load takes after reading the catalog
+  std::uint32_t loadMs = 0;   // how long Load takes after reading the catalog
+  std::uint32_t pauseMs = 0;  // how long a change to paused or running stays unfinished
   std::vector<SubtitleTrack> tracks;
   Faults faults;
 };

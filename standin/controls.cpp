@@ -1,5 +1,7 @@
 #include "standin/controls.h"
 
+#include <objbase.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -14,6 +16,7 @@ std::string lastLoadError;
 std::atomic<long> liveObjects{0};
 std::atomic<long> filtersCreated{0};
 std::atomic<long long> lastEndOfStream{0};  // performance counter
+std::atomic<long> callsOutsideCom{0};
 
 }  // namespace
 
@@ -35,6 +38,13 @@ void NoteEndOfStream() {
   lastEndOfStream = now.QuadPart;
 }
 
+void NoteCallerApartment() {
+  APTTYPE type;
+  APTTYPEQUALIFIER qualifier;
+  if (FAILED(CoGetApartmentType(&type, &qualifier)) || qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA)
+    ++callsOutsideCom;
+}
+
 void SetLastLoadError(const std::string& text) {
   std::lock_guard<std::mutex> guard(lock);
   lastLoadError = text;
@@ -53,6 +63,7 @@ void standin_Reset() {
   kavo::standin::lastLoadError.clear();
   kavo::standin::filtersCreated = 0;
   kavo::standin::lastEndOfStream = 0;
+  kavo::standin::callsOutsideCom = 0;
 }
 
 void standin_SetCreateFailure(HRESULT result) {
@@ -84,6 +95,10 @@ long standin_FiltersCreated() { return kavo::standin::filtersCreated.load(); }
 
 // The performance counter when a subtitle pin last delivered end of stream; 0 since Reset.
 long long standin_LastEndOfStream() { return kavo::standin::lastEndOfStream.load(); }
+
+// Calls of AbortOperation and of a reader's BeginFlush, since Reset, from a thread that never
+// entered a COM apartment itself (being only in the implicit multithreaded one counts).
+long standin_CallsOutsideCom() { return kavo::standin::callsOutsideCom.load(); }
 
 // Copies the last Load failure's text (UTF-8, NUL-terminated, cut to size) and returns its full
 // length in bytes.

@@ -1,6 +1,7 @@
 // Process-wide knobs that tests turn before a video is known (creation failure, version,
 // a forced NormalizeAddress answer, hidden interfaces), the count of live COM objects, the text
-// of the last failed Load, and when a subtitle stream last ended. Every function is thread-safe.
+// of the last failed Load, when a subtitle stream last ended, and the calls that came from a
+// thread outside COM. Every function is thread-safe.
 #pragma once
 
 #include <windows.h>
@@ -44,5 +45,10 @@ void NoteFilterCreated();
 void SetLastLoadError(const std::string& text);
 // Called just before a subtitle pin delivers end of stream.
 void NoteEndOfStream();
+// Called by the methods a caller may use from a thread of its own (AbortOperation, a reader's
+// BeginFlush): counts the calls from a thread that never entered a COM apartment itself, as COM
+// asks of every thread that calls an object; one that is only in the implicit multithreaded
+// apartment counts.
+void NoteCallerApartment();
 
 }  // namespace kavo::standin

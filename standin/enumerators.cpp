@@ -1,5 +1,7 @@
 #include "standin/enumerators.h"
 
+#include <vfwmsgs.h>
+
 #include <new>
 
 namespace kavo::standin {
@@ -18,8 +20,9 @@ HRESULT SkipWithin(size_t& position, size_t size, ULONG count) {
 
 }  // namespace
 
-PinEnumerator::PinEnumerator(IBaseFilter* filter, std::vector<IPin*> pins, size_t position)
-    : filter_(filter), pins_(std::move(pins)), position_(position) {
+PinEnumerator::PinEnumerator(IBaseFilter* filter, std::vector<IPin*> pins, size_t position,
+                             bool outOfSyncOnce)
+    : filter_(filter), pins_(std::move(pins)), position_(position), outOfSyncOnce_(outOfSyncOnce) {
   filter_->AddRef();
 }
 
@@ -45,6 +48,14 @@ STDMETHODIMP_(ULONG) PinEnumerator::Release() {
 }
 
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
+  if (outOfSyncOnce_ && ++nextCalls_ == 2) {
+    outOfSyncOnce_ = false;
+    outOfSync_ = true;
+  }
+  if (outOfSync_) {
+    if (fetched) *fetched = 0;
+    return VFW_E_ENUM_OUT_OF_SYNC;
+  }
   if (!pins || (count != 1 && !fetched)) return E_POINTER;
   ULONG done = 0;
   while (done < count && position_ < pins_.size()) {
@@ -55,16 +66,23 @@ STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
   return done == count ? S_OK : S_FALSE;
 }
 
-STDMETHODIMP PinEnumerator::Skip(ULONG count) { return SkipWithin(position_, pins_.size(), count); }
+STDMETHODIMP PinEnumerator::Skip(ULONG count) {
+  if (outOfSync_) return VFW_E_ENUM_OUT_OF_SYNC;
+  return SkipWithin(position_, pins_.size(), count);
+}
 
+// Takes the pins as they are now, which the snapshot already holds.
 STDMETHODIMP PinEnumerator::Reset() {
   position_ = 0;
+  outOfSyncOnce_ = false;
+  outOfSync_ = false;
   return S_OK;
 }
 
 STDMETHODIMP PinEnumerator::Clone(IEnumPins** clone) {
   if (!clone) return E_POINTER;
   *clone = nullptr;
+  if (outOfSync_) return VFW_E_ENUM_OUT_OF_SYNC;
   try {
     *clone = new PinEnumerator(filter_, pins_, position_);
   } catch (const std::bad_alloc&) {

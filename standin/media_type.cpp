@@ -57,6 +57,14 @@ MediaType MediaType::Subtitle(const SubtitleTrack& track) {
   return subtitle;
 }
 
+MediaType MediaType::Text() {
+  MediaType text;
+  text.type_.majortype = MEDIATYPE_Text;
+  text.type_.subtype = MEDIASUBTYPE_NULL;
+  text.type_.formattype = FORMAT_None;
+  return text;
+}
+
 HRESULT MediaType::CopyTo(AM_MEDIA_TYPE* target) const { return CopyMediaType(target, &type_); }
 
 AM_MEDIA_TYPE* MediaType::NewCopy() const { return CreateMediaType(&type_); }

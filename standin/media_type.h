@@ -20,6 +20,8 @@ class MediaType {
   // A byte stream of the given major type (GUID_NULL: MEDIATYPE_Stream).
   static MediaType Stream(const GUID& major);
   static MediaType Subtitle(const SubtitleTrack& track);
+  // Plain text samples (MEDIATYPE_Text), with no format block.
+  static MediaType Text();
 
   const AM_MEDIA_TYPE& get() const { return type_; }
   // Deep copy into a caller's structure, whose old contents are not freed.

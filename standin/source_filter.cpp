@@ -122,21 +122,38 @@ HRESULT SourceFilter::ChangeState(FILTER_STATE next, REFERENCE_TIME start) {
       return result;
     }
   }
-  std::lock_guard<std::mutex> guard(lock_);
-  state_ = next;
-  if (next == State_Running) start_ = start;
-  return S_OK;
+  for (StreamPin* pin : streams) pin->SetRunning(next == State_Running);
+  const std::shared_ptr<const Video> video = LoadedVideo();
+  const std::uint32_t pauseMs = video && next != State_Stopped ? video->pauseMs : 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    state_ = next;
+    if (next == State_Running) start_ = start;
+    // A stop is complete at once; a change to paused or running takes the buffering's time.
+    if (next == State_Stopped || next != previous)
+      settles_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(pauseMs);
+  }
+  stateSettled_.notify_all();
+  return pauseMs && next != previous ? S_FALSE : S_OK;
 }
 
 STDMETHODIMP SourceFilter::Stop() { return ChangeState(State_Stopped, 0); }
 STDMETHODIMP SourceFilter::Pause() { return ChangeState(State_Paused, 0); }
 STDMETHODIMP SourceFilter::Run(REFERENCE_TIME start) { return ChangeState(State_Running, start); }
 
-STDMETHODIMP SourceFilter::GetState(DWORD, FILTER_STATE* state) {
+// Waits up to `timeout` for a change under way to complete, as a filter's GetState does.
+STDMETHODIMP SourceFilter::GetState(DWORD timeout, FILTER_STATE* state) {
   if (!state) return E_POINTER;
-  std::lock_guard<std::mutex> guard(lock_);
+  using Clock = std::chrono::steady_clock;
+  std::unique_lock<std::mutex> guard(lock_);
+  const auto settled = [this] { return Clock::now() >= settles_; };
+  if (timeout == INFINITE) {
+    stateSettled_.wait(guard, settled);
+  } else {
+    stateSettled_.wait_until(guard, Clock::now() + std::chrono::milliseconds(timeout), settled);
+  }
   *state = state_;
-  return S_OK;
+  return settled() ? S_OK : VFW_S_STATE_INTERMEDIATE;
 }
 
 STDMETHODIMP SourceFilter::SetSyncSource(IReferenceClock* clock) {
@@ -159,11 +176,14 @@ STDMETHODIMP SourceFilter::EnumPins(IEnumPins** pins) {
   *pins = nullptr;
   try {
     std::vector<IPin*> list;
+    bool outOfSync = false;
     {
       std::lock_guard<std::mutex> guard(lock_);
       for (const auto& pin : pins_) list.push_back(pin.get());
+      outOfSync = outOfSyncPending_;
+      outOfSyncPending_ = false;
     }
-    *pins = new PinEnumerator(this, std::move(list));
+    *pins = new PinEnumerator(this, std::move(list), 0, outOfSync);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -238,9 +258,9 @@ HRESULT SourceFilter::BuildPins(const Video& video) {
     pins.push_back(std::move(pin));
   }
   for (size_t i = 0; i < video.tracks.size(); ++i) {
-    auto subtitle =
-        std::make_unique<SubtitlePin>(*this, L"Subtitle " + std::to_wstring(i + 1), video.tracks[i],
-                                      video.tracks[i].extraType || faults.extraSubtitleType);
+    auto subtitle = std::make_unique<SubtitlePin>(
+        *this, L"Subtitle " + std::to_wstring(i + 1), video.tracks[i],
+        video.tracks[i].extraType || faults.extraSubtitleType, faults.subtitleTextFirst);
     subtitles.push_back(subtitle.get());
     pins.push_back(std::move(subtitle));
   }
@@ -297,6 +317,7 @@ STDMETHODIMP SourceFilter::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
     }
     std::lock_guard<std::mutex> guard(lock_);
     address_ = address;
+    outOfSyncPending_ = video->faults.enumOutOfSyncOnce;
     video_ = std::move(video);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -341,6 +362,7 @@ STDMETHODIMP SourceFilter::QueryProgress(LONGLONG* total, LONGLONG* current) {
 // Called from another thread than the Load's; it takes only the progress lock, which the
 // waiting Load has given up.
 STDMETHODIMP SourceFilter::AbortOperation() {
+  NoteCallerApartment();
   {
     std::lock_guard<std::mutex> guard(progressLock_);
     if (!loading_) return S_OK;
@@ -414,7 +436,7 @@ STDMETHODIMP SourceFilter::Read(ULONG count, PROPBAG2* descriptions, IErrorLog*,
   const std::shared_ptr<const Video> video = LoadedVideo();
   if (video && FAILED(video->faults.propertyRead)) return video->faults.propertyRead;
   return ReadProperties(video ? video->properties : std::vector<BagProperty>(), count, descriptions,
-                        values, results);
+                        values, results, video && video->faults.propertyReadPartial);
 }
 
 STDMETHODIMP SourceFilter::Write(ULONG, PROPBAG2*, VARIANT*) { return E_NOTIMPL; }

@@ -1,6 +1,8 @@
 // The stand-in source filter: loads a video page address from the catalog and offers its
 // container, its separate audio stream and its subtitle tracks on output pins, its properties
 // through IPropertyBag2 and IAMMediaContent, and the address rules through ISourceControl.
+// A video with pause_ms changes to paused or running the way a source that buffers does: Pause
+// and Run answer S_FALSE and GetState VFW_S_STATE_INTERMEDIATE until that time has passed.
 // Thread rule: free-threaded. Members are guarded by lock_, state changes are serialised by
 // stateChange_, and the pins and the video never change after Load. A slow Load's progress has a
 // lock of its own, so that IAMOpenProgress answers and aborts while Load holds stateChange_.
@@ -115,6 +117,9 @@ class SourceFilter final : public IBaseFilter,
   mutable std::mutex lock_;
   std::mutex stateChange_;
   FILTER_STATE state_ = State_Stopped;
+  std::chrono::steady_clock::time_point settles_;  // when the last change is complete
+  std::condition_variable stateSettled_;           // a change completed or another began
+  bool outOfSyncPending_ = false;                  // the next pin enumerator falls out of step once
   REFERENCE_TIME start_ = 0;
   IFilterGraph* graph_ = nullptr;  // weak: the graph holds the filter
   std::wstring name_;

@@ -1,5 +1,7 @@
 #include "standin/stream_pin.h"
 
+#include <vfwmsgs.h>
+
 namespace kavo::standin {
 
 StreamPin::StreamPin(IBaseFilter& filter, std::wstring name, std::vector<MediaType> types,
@@ -10,11 +12,22 @@ StreamPin::StreamPin(IBaseFilter& filter, std::wstring name, std::vector<MediaTy
 
 StreamPin::~StreamPin() = default;
 
+STDMETHODIMP StreamPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* wanted) {
+  readerAsked_ = false;
+  return PinBase::Connect(receiver, wanted);
+}
+
 HRESULT StreamPin::QueryOther(REFIID riid, void** object) {
   if (!IsEqualIID(riid, IID_IAsyncReader) || !hasReader_) return E_NOINTERFACE;
+  readerAsked_ = true;
   *object = static_cast<IAsyncReader*>(&reader_);
   reader_.AddRef();
   return S_OK;
+}
+
+// A peer that never asked for the reader would pull nothing through the connection.
+HRESULT StreamPin::CompleteConnect(IPin*) {
+  return hasReader_ && !readerAsked_ ? VFW_E_NO_TRANSPORT : S_OK;
 }
 
 }  // namespace kavo::standin

@@ -73,7 +73,7 @@ class SubtitleRenderer : public test::GraphTest {
     ASSERT_EQ(graph_->AddFilter(source_.Get(), L"Source"), S_OK);
     for (size_t i = 0; i < names.size(); ++i) {
       HRESULT result = S_OK;
-      renderers_.emplace_back(new CSubtitleRenderer(&result, names[i]));
+      renderers_.emplace_back(new CSubtitleRenderer(&result, names[i], CMediaType(MEDIATYPE_Text)));
       ASSERT_EQ(result, S_OK);
       // The graph renames the second and later ones (VFW_S_DUPLICATE_NAME).
       ASSERT_TRUE(SUCCEEDED(graph_->AddFilter(renderers_[i].Get(), L"SubsRenderer")));
@@ -121,7 +121,7 @@ class SubtitleRenderer : public test::GraphTest {
 
 TEST_F(SubtitleRenderer, AnswersItsOwnInterfaceBesideTheRenderers) {
   HRESULT result = S_OK;
-  ComPtr<IBaseFilter> filter(new CSubtitleRenderer(&result, L"en"));
+  ComPtr<IBaseFilter> filter(new CSubtitleRenderer(&result, L"en", CMediaType(MEDIATYPE_Text)));
   EXPECT_EQ(RefCount(filter.Get()), 1u);
   const IID expected[] = {IID_IUnknown,       IID_IPersist,         IID_IMediaFilter,
                           IID_IBaseFilter,    IID_IAMovieSetup,     IID_IMediaSeeking,

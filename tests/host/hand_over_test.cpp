@@ -593,6 +593,47 @@ TEST_P(HandOver, CloseWhileTracksAreLateStopsTheWaiterAtOnce) {
   }
 }
 
+// A source that buffers before it pauses and runs (pause_ms): Wine's graph runs the renderers
+// later, on a worker of its own. The track still comes, and a close returns at once, also one that
+// comes while the graph is still on its way to running.
+TEST_P(HandOver, SlowStateChangesStillHandTheTrackOverAndCloseAtOnce) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("buffering").Track(GermanTrack()).Line("pause_ms = 300")));
+  for (const bool waitForTrack : {true, false}) {
+    recorder_.Reset(ShapeOf(kind()), hostInput.item);
+    auto access = host_->NewAccess(Narrow(WatchAddress("buffering")), hostInput.input);
+    ASSERT_EQ(access->Open(), 0);
+    if (waitForTrack) {
+      ASSERT_TRUE(recorder_.WaitUntil(
+          [&] { return OfferedSubtitles(kind(), recorder_.Calls()).size() >= 1; }, 10000));
+      const auto paths = ExpectSubtitleFiles(recorder_.Calls(), TempFolder(), {L"Deutsch.srt"});
+      ASSERT_THAT(paths, SizeIs(1));
+      EXPECT_EQ(FileBytes(paths[0]), kGermanSrt);
+    }
+    const LONGLONG closing = Counter();
+    access->Close();
+    EXPECT_LT(Milliseconds(Counter() - closing), 500.0) << waitForTrack;
+    EXPECT_EQ(StandIn::LiveObjects(), 0);
+  }
+}
+
+// A bag whose Read fails at one property, as Wine's does, after filling those before it: the
+// title it gave is published, and the description it could not give comes from the other
+// interface.
+TEST_P(HandOver, TitleOfABagThatFailsPartlyIsPublished) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("partial")
+                               .Title(kTitle)
+                               .Property(1, "broken", "x", "fails")
+                               .Description("from the bag")
+                               .Line("media_title = other")
+                               .Line("media_description = other text")
+                               .Fault("property_read_partial")));
+  const std::string item = CoreRecorder::Pointer(hostInput.item);
+  EXPECT_THAT(OpenMain(Narrow(WatchAddress("partial")), 0),
+              ElementsAre("input_GetItem " + CoreRecorder::Pointer(hostInput.input),
+                          "input_item_SetMeta " + item + " 6 \"other text\"",
+                          "input_item_SetMeta " + item + " 0 " + Quoted(kTitle)));
+}
+
 TEST_P(HandOver, TrackNamesWithSeparatorsStayInTheTemporaryFolder) {
   ASSERT_TRUE(catalog_.Add(CatalogVideo("sep")
                                .Track(CatalogTrack("../x").Cue(0, 1, "a"))

@@ -59,6 +59,9 @@ class FakeSourceFilter final : public IBaseFilter,
   HRESULT infoResult = S_OK;
   ULONG returnedOverride = ~0u;  // reported by GetPropertyInfo instead of the real number
   HRESULT readResult = S_OK;
+  // Read as Wine's bag does: at the first failing property it stops with E_FAIL, writing nothing
+  // for that one or any after it.
+  bool readStopsAtFailure = false;
   HRESULT titleResult = S_OK;
   std::wstring title;
   bool nullTitle = false;
@@ -149,6 +152,7 @@ class FakeSourceFilter final : public IBaseFilter,
         continue;
       }
       const FakeProperty* property = &properties[i];
+      if (readStopsAtFailure && FAILED(property->result)) return E_FAIL;
       results[i] = property->result;
       if (property->type == VT_UNKNOWN && property->object) {
         values[i].vt = VT_UNKNOWN;

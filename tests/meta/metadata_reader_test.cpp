@@ -154,10 +154,14 @@ TEST_F(MetadataReader, FailedPropertiesAndUnusableValuesAreSkipped) {
   FakeProperty nullValue = Text(L"thumbnail_urls", L"");
   nullValue.nullValue = true;
   filter_.properties = {failed, notText, nullName, nullValue};
+  filter_.title = L"content";
+  filter_.description = L"content";
 
-  EXPECT_THAT(Read(), ElementsAre(Pair("", "anonymous"), Pair("thumbnail_urls", "")));
+  // The failed title comes from the other interface; the description, read as no text, does not.
+  EXPECT_THAT(Read(), ElementsAre(Pair("", "anonymous"), Pair("thumbnail_urls", ""),
+                                  Pair("title", "content")));
   EXPECT_EQ(object.refs, 0);  // the value that was not a string was cleared all the same
-  EXPECT_EQ(filter_.mediaContentQueries, 0);
+  EXPECT_EQ(filter_.mediaContentQueries, 1);
 }
 
 TEST_F(MetadataReader, BagCountsAsReadWhenOnePropertyWas) {
@@ -175,7 +179,7 @@ TEST_F(MetadataReader, BagCountsAsReadWhenOnePropertyWas) {
   EXPECT_THAT(record, IsEmpty());
 }
 
-TEST_F(MetadataReader, FallbackRunsOnlyWhenTheBagGaveNothing) {
+TEST_F(MetadataReader, FallbackStandsInForWhatTheBagDidNotGive) {
   filter_.title = L"T\u00e9";
   filter_.description = L"D";
   FakeProperty failed = Text(L"title", L"bag");
@@ -205,17 +209,26 @@ TEST_F(MetadataReader, FallbackRunsOnlyWhenTheBagGaveNothing) {
   EXPECT_EQ(Read(), expected);
   filter_.returnedOverride = ~0u;
 
-  // A failing Read writes nothing, even values it did deliver, and clears them.
+  // A Read that fails as a whole still delivered each property whose own result says so, and
+  // the values it handed out are cleared.
   CountedUnknown object;
   FakeProperty unknown = Text(L"x", L"");
   unknown.type = VT_UNKNOWN;
   unknown.object = &object;
   filter_.properties = {Text(L"title", L"bag"), unknown};
   filter_.readResult = E_FAIL;
-  EXPECT_EQ(Read(), expected);
+  EXPECT_EQ(Read(), (MetadataRecord{{"title", "bag"}}));
   EXPECT_EQ(object.refs, 0);
   filter_.readResult = S_OK;
 
+  // One that stops at a failure leaves the rest unwritten: those are not read, and the other
+  // interface gives the description the bag could not.
+  filter_.properties = {Text(L"title", L"bag"), failed, Text(L"description", L"bag")};
+  filter_.readStopsAtFailure = true;
+  EXPECT_EQ(Read(), (MetadataRecord{{"description", "D"}, {"title", "bag"}}));
+  filter_.readStopsAtFailure = false;
+
+  filter_.properties = {Text(L"title", L"bag")};
   EXPECT_EQ(Read(), (MetadataRecord{{"title", "bag"}}));
   EXPECT_EQ(filter_.mediaContentQueries, 7);
 }

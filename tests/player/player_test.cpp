@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <thread>
 
+#include "filters/dummy_render_filter.h"
 #include "player/pins.h"
 #include "standin_client.h"
 
@@ -236,6 +238,57 @@ TEST_F(PlayerTest, GraphPausesRunsAndStopsWithTheRendererConnected) {
   EXPECT_EQ(render->GetState(0, &state), S_OK);
   EXPECT_EQ(state, State_Stopped);
   control->Stop();
+}
+
+// A reader pin completes a connection only for a peer that asked it for its reader while
+// connecting, as the platform's async reader pins do: the player's renderer must ask.
+TEST_F(PlayerTest, TheMainPinConnectsOnlyForARendererThatAsksForItsReader) {
+  for (const bool asks : {false, true}) {
+    ComPtr<IBaseFilter> source;
+    ASSERT_EQ(CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                               reinterpret_cast<void**>(source.GetAddressOf())),
+              S_OK);
+    ComPtr<IFileSourceFilter> file;
+    ASSERT_EQ(source.As(&file), S_OK);
+    ASSERT_EQ(file->Load(CanonicalAddress("clip").c_str(), nullptr), S_OK);
+    ComPtr<IFilterGraph> graph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_ALL, IID_IFilterGraph,
+                               reinterpret_cast<void**>(graph.GetAddressOf())),
+              S_OK);
+    ComPtr<DsDummyRenderFilter> render(new DsDummyRenderFilter());
+    render->acceptedMajorTypes = {MEDIATYPE_Stream};
+    render->queryReaderOnConnect = asks;
+    ASSERT_EQ(graph->AddFilter(source.Get(), L"Source"), S_OK);
+    ASSERT_EQ(graph->AddFilter(render.Get(), L"Render"), S_OK);
+    ComPtr<IPin> output;
+    ASSERT_EQ(FindPin(source.Get(), PINDIR_OUTPUT, 0, output.GetAddressOf()), S_OK);
+    EXPECT_EQ(graph->ConnectDirect(output.Get(), FirstInputPin(render.Get()), nullptr),
+              asks ? S_OK : VFW_E_NO_TRANSPORT);
+    ComPtr<IPin> peer;
+    EXPECT_EQ(output->ConnectedTo(peer.GetAddressOf()), asks ? S_OK : VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(render->GetPin(0)->IsConnected(), asks);
+  }
+}
+
+// The host's own threads call the filter without entering COM: while a player lives they are in
+// the process's multithreaded apartment all the same.
+TEST_F(PlayerTest, APlayerKeepsTheMultithreadedApartmentForThreadsOutsideCom) {
+  const auto apartment = [] {
+    HRESULT result = E_FAIL;
+    std::thread([&] {
+      APTTYPE type;
+      APTTYPEQUALIFIER qualifier;
+      result = CoGetApartmentType(&type, &qualifier);
+      if (SUCCEEDED(result) && (type != APTTYPE_MTA || qualifier != APTTYPEQUALIFIER_IMPLICIT_MTA))
+        result = E_UNEXPECTED;
+    }).join();
+    return result;
+  };
+  ASSERT_EQ(apartment(), CO_E_NOTINITIALIZED) << "another multithreaded apartment is up";
+  auto player = std::make_unique<Player>();
+  EXPECT_EQ(apartment(), S_OK);
+  player.reset();
+  EXPECT_EQ(apartment(), CO_E_NOTINITIALIZED);
 }
 
 TEST_F(PlayerTest, CloseReleasesTheSourceAndTheGraph) {

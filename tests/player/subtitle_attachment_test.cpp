@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "filters/subtitle_renderer.h"
 #include "player/pins.h"
@@ -183,6 +186,43 @@ TEST_F(SubtitleAttachment, FileNamesComeFromTheTrackNameOrElseItsLanguage) {
   EXPECT_TRUE(IsSubtitleFile(files[0], L"eng.srt"));
   EXPECT_TRUE(IsSubtitleFile(files[1], L"srt"));
   EXPECT_TRUE(IsSubtitleFile(files[2], L"Name.srt"));
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A pin that lists plain text before the subtitle type, and writes each cue as a whole SRT entry
+// when connected with it: the renderer is connected with the type it was chosen for.
+TEST_F(SubtitleAttachment, APinOfferingTextFirstIsConnectedWithTheSubtitleType) {
+  HRESULT result = E_FAIL;
+  PlayerHandle player =
+      Opened(CatalogVideo("v")
+                 .Track(CatalogTrack("T").Cue(0, 1500, "Hello").Cue(2000, 3000, "two\nlines"))
+                 .Fault("subtitle_other_type_first"),
+             &result);
+  ASSERT_EQ(result, S_OK);
+  std::vector<std::wstring> files;
+  player->GetSubtitleFiles(files, kWaitMs);
+  ASSERT_THAT(files, SizeIs(1));
+  EXPECT_EQ(FileBytes(files[0]),
+            "1\n00:00:00,000 --> 00:00:01,500\nHello\n\n"
+            "2\n00:00:02,000 --> 00:00:03,000\ntwo\nlines\n\n");
+}
+
+// A source whose pins change while they are walked (its first enumerator falls out of step after
+// the stray input pin): every walk starts over, and every track is found.
+TEST_F(SubtitleAttachment, EveryTrackIsFoundWhenAPinWalkFallsOutOfStep) {
+  HRESULT result = E_FAIL;
+  PlayerHandle player = Opened(CatalogVideo("v")
+                                   .Track(CatalogTrack("A").Cue(0, 1, "a"))
+                                   .Track(CatalogTrack("B").Cue(0, 1, "b"))
+                                   .Fault("input_pin_first")
+                                   .Fault("enum_out_of_sync_once"),
+                               &result);
+  ASSERT_EQ(result, S_OK);
+  EXPECT_THAT(SourcePins(SubtitleRenderers(*player)), ElementsAre(L"Subtitle 1", L"Subtitle 2"));
 }
 
 // Each renderer hands its path over as a string the player must free. The platform keeps freed

@@ -116,6 +116,11 @@ long long StandIn::LastEndOfStream() {
   return last ? last() : 0;
 }
 
+long StandIn::CallsOutsideCom() {
+  auto count = Export<long (*)()>("standin_CallsOutsideCom");
+  return count ? count() : -1;
+}
+
 std::string StandIn::LastLoadError() {
   auto error = Export<int (*)(char*, int)>("standin_LastLoadError");
   if (!error) return "stand-in DLL not found";

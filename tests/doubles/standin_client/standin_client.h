@@ -79,6 +79,9 @@ class StandIn {
   static long long LastEndOfStream();
   // Why the last Load failed, in words ("" after a successful one).
   static std::string LastLoadError();
+  // Calls of AbortOperation and of a reader's BeginFlush since Reset() from threads that never
+  // entered a COM apartment themselves; -1 when the DLL cannot be loaded.
+  static long CallsOutsideCom();
 };
 
 // "video.example/watch?v=<id>": an address as the host passes it (no scheme).
