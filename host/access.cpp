@@ -9,6 +9,7 @@
 #include "host/access_state.h"
 #include "host/hand_over.h"
 #include "host/host_object.h"
+#include "host/host_stop.h"
 #include "host/open_cancel.h"
 #include "host/player_registry.h"
 #include "host/stream_callbacks.h"
@@ -136,10 +137,12 @@ int OpenAccess(const HostAbi& abi, void* object) {
     player->WatchLoad(&cancel);
     const HRESULT opened = player->Open(normalized);
     player->WatchLoad(nullptr);
-    if (cancel.cancelled() && FAILED(opened)) {
+    // A stop seen before the Load, during it or while the graph was built ends the open for good,
+    // whatever the filter made of it: the host then tries the address with no other module.
+    if (cancel.cancelled() || HostStop(abi, object).Requested()) {
       log.Debug(
           [] { return "the open was cancelled while the video loaded: the host stopped it"; });
-      return VLC_EGENERIC;
+      return VLC_ETIMEOUT;
     }
     if (FAILED(opened)) {
       log.Error([&] {
