@@ -216,13 +216,13 @@ class VideoReader {
       video_.version = ULONG(number);
       return true;
     }
-    if (key == "load_ms") {
+    if (key == "load_ms" || key == "abort_ms") {
       std::uint64_t number = 0;
       if (!ParseUnsigned(value, number) || number > 0xFFFFFFFFull) {
-        error = "'load_ms' needs a 32-bit number";
+        error = "'" + key + "' needs a 32-bit number";
         return false;
       }
-      video_.loadMs = static_cast<std::uint32_t>(number);
+      (key == "load_ms" ? video_.loadMs : video_.abortMs) = static_cast<std::uint32_t>(number);
       return true;
     }
     if (key == "subtitle") return Subtitle(value, error);

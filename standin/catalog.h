@@ -76,7 +76,8 @@ struct Video {
   std::optional<std::wstring> mediaTitle;
   std::optional<std::wstring> mediaDescription;
   std::optional<ULONG> version;
-  std::uint32_t loadMs = 0;  // how long Load takes after reading the catalog
+  std::uint32_t loadMs = 0;   // how long Load takes after reading the catalog
+  std::uint32_t abortMs = 0;  // how long AbortOperation takes to return during that time
   std::vector<SubtitleTrack> tracks;
   Faults faults;
 };

@@ -76,8 +76,9 @@ class HostAccess : public ::testing::TestWithParam<HostKind> {
     });
   }
 
-  double MsAfterStop(const Access& access, DWORD stopAfterMs, const std::function<void()>& body) {
-    return test::MsAfterStop(recorder_, GetParam(), access, stopAfterMs, body);
+  double MsAfterStop(const Access& access, DWORD stopAfterMs, const std::function<void()>& body,
+                     double* stopCallMs = nullptr) {
+    return test::MsAfterStop(recorder_, GetParam(), access, stopAfterMs, body, stopCallMs);
   }
 
   CoreRecorder recorder_;
@@ -223,6 +224,24 @@ TEST_P(HostAccess, StopDuringALongLoadEndsTheOpenForGood) {
   EXPECT_GT(MsAfterStop(*plain, 100, [&] { opened = plain->Open(); }), 200) << "cut short";
   EXPECT_EQ(opened, -3);
   EXPECT_TRUE(plain->Untouched());
+}
+
+// The host calls a 3.0 wake-up on its stopping thread under its own lock (VLC's playlist holds
+// its lock there too), so a filter whose AbortOperation waits for its network must not hold it.
+TEST_P(HostAccess, AnAbortThatWaitsDoesNotHoldTheHostsStop) {
+  ASSERT_TRUE(catalog_.Add(CatalogVideo("winding")
+                               .Container(container_)
+                               .Line("load_ms = 10000")
+                               .Line("abort_ms = 3000")));
+  WarmUp();
+  auto access = host_->NewAccess(Location("winding"));
+  int opened = 0;
+  double stopCallMs = -1;
+  MsAfterStop(
+      *access, 300, [&] { opened = access->Open(); }, &stopCallMs);
+  EXPECT_GE(stopCallMs, 0);
+  EXPECT_LT(stopCallMs, 100);
+  EXPECT_EQ(opened, -3);
 }
 
 // A stop made before the open starts ends it before the Load, as the host's: a 3.0 input thread

@@ -9,9 +9,9 @@
 namespace kavo::test {
 
 double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
-                   DWORD stopAfterMs, const std::function<void()>& body) {
+                   DWORD stopAfterMs, const std::function<void()>& body, double* stopCallMs) {
   void* const context = kind == HostKind::V22 ? nullptr : recorder.NewInterrupt();
-  LARGE_INTEGER stopped{}, done{}, frequency{};
+  LARGE_INTEGER stopped{}, called{}, done{}, frequency{};
   std::thread thread([&] {
     if (context) recorder.SetInterrupt(context);
     body();
@@ -25,11 +25,15 @@ double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& ac
   } else {
     recorder.KillObject(access.Object());
   }
+  QueryPerformanceCounter(&called);
   thread.join();
   if (context) recorder.DestroyInterrupt(context);
   QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(done.QuadPart - stopped.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
+  const auto ms = [&](LONGLONG counts) {
+    return 1000.0 * static_cast<double>(counts) / static_cast<double>(frequency.QuadPart);
+  };
+  if (stopCallMs) *stopCallMs = ms(called.QuadPart - stopped.QuadPart);
+  return ms(done.QuadPart - stopped.QuadPart);
 }
 
 CoreRecorder::Shape ShapeOf(HostKind kind) {

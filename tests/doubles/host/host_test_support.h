@@ -46,9 +46,10 @@ void OnHostThread(Body body) {
 // Runs body on a thread of its own, stops it after stopAfterMs as a host of this kind stops an
 // input (3.0 kills the thread's own interrupt context, as it does its input and prefetch threads;
 // 2.2 kills the access object) and answers how many ms body went on after the stop (negative: it
-// had ended before).
+// had ended before). With stopCallMs, also how long the host's own stop call took.
 double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
-                   DWORD stopAfterMs, const std::function<void()>& body);
+                   DWORD stopAfterMs, const std::function<void()>& body,
+                   double* stopCallMs = nullptr);
 
 // The parent input a host passes to a main open, with its input item laid out for one ABI.
 struct HostInput {
