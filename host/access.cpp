@@ -10,6 +10,7 @@
 #include "host/hand_over.h"
 #include "host/host_object.h"
 #include "host/host_stop.h"
+#include "host/loaded_modules.h"
 #include "host/open_cancel.h"
 #include "host/player_registry.h"
 #include "host/stream_callbacks.h"
@@ -27,7 +28,7 @@ const wchar_t kSlaveMarker[] = L"vlc_slave=1";
 // close.
 class ApartmentScope {
  public:
-  ApartmentScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ApartmentScope() : result_(EnterApartment()) {}
   ~ApartmentScope() {
     if (SUCCEEDED(result_) && !kept_) CoUninitialize();
   }
@@ -48,9 +49,7 @@ class ApartmentScope {
 bool NormalizeAddress(const std::wstring& location, const char* hostLocation,
                       std::wstring& normalized, HostLog& log) {
   ComPtr<IBaseFilter> filter;
-  const HRESULT created =
-      CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
-                       reinterpret_cast<void**>(filter.GetAddressOf()));
+  const HRESULT created = CreateSourceFilter(filter.GetAddressOf());
   if (FAILED(created)) {
     log.Error([&] {
       return "cannot create the source filter " + GuidString(CLSID_KavoSourceFilter) + " (" +
@@ -78,18 +77,6 @@ bool NormalizeAddress(const std::wstring& location, const char* hostLocation,
   return false;
 }
 
-// Wine deadlocks on its loader lock when one thread loads the graph manager's DLL (with the DLLs
-// it pulls in) for the first time while another thread enters its first COM apartment: two
-// inputs opening at once hang for good. Loading it once, before any open enters an apartment,
-// with concurrent first opens waiting here, takes that race away. On Windows it costs one load.
-// Only the system folder is searched, so a quartz.dll beside a portable player is never loaded;
-// where that flag is unknown (Windows 7 without its loader update) nothing is preloaded.
-void LoadGraphManagerOnce() {
-  static const HMODULE graphManager =
-      LoadLibraryExW(L"quartz.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  static_cast<void>(graphManager);
-}
-
 void LogSize(AccessState& state) {
   state.log.Debug([&] {
     return std::string(state.streamName) + " stream size: " + std::to_string(state.size) +
@@ -98,7 +85,6 @@ void LogSize(AccessState& state) {
 }
 
 int OpenAccess(const HostAbi& abi, void* object) {
-  LoadGraphManagerOnce();
   HostObject host(abi, object);
   const char* const hostLocation = host.Get<const char*>(abi.location);
   const char* const givenLocation = hostLocation ? hostLocation : "";
@@ -132,6 +118,7 @@ int OpenAccess(const HostAbi& abi, void* object) {
       return VLC_EGENERIC;
     }
   } else {
+    LoadGraphManager();
     player.reset(new Player());
     OpenCancel cancel(abi, object);
     player->WatchLoad(&cancel);
