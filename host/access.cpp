@@ -9,6 +9,8 @@
 #include "host/access_state.h"
 #include "host/hand_over.h"
 #include "host/host_object.h"
+#include "host/host_stop.h"
+#include "host/loaded_modules.h"
 #include "host/open_cancel.h"
 #include "host/player_registry.h"
 #include "host/stream_callbacks.h"
@@ -26,7 +28,7 @@ const wchar_t kSlaveMarker[] = L"vlc_slave=1";
 // close.
 class ApartmentScope {
  public:
-  ApartmentScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ApartmentScope() : result_(EnterApartment()) {}
   ~ApartmentScope() {
     if (SUCCEEDED(result_) && !kept_) CoUninitialize();
   }
@@ -47,9 +49,7 @@ class ApartmentScope {
 bool NormalizeAddress(const std::wstring& location, const char* hostLocation,
                       std::wstring& normalized, HostLog& log) {
   ComPtr<IBaseFilter> filter;
-  const HRESULT created =
-      CoCreateInstance(CLSID_KavoSourceFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
-                       reinterpret_cast<void**>(filter.GetAddressOf()));
+  const HRESULT created = CreateSourceFilter(filter.GetAddressOf());
   if (FAILED(created)) {
     log.Error([&] {
       return "cannot create the source filter " + GuidString(CLSID_KavoSourceFilter) + " (" +
@@ -77,18 +77,6 @@ bool NormalizeAddress(const std::wstring& location, const char* hostLocation,
   return false;
 }
 
-// Wine deadlocks on its loader lock when one thread loads the graph manager's DLL (with the DLLs
-// it pulls in) for the first time while another thread enters its first COM apartment: two
-// inputs opening at once hang for good. Loading it once, before any open enters an apartment,
-// with concurrent first opens waiting here, takes that race away. On Windows it costs one load.
-// Only the system folder is searched, so a quartz.dll beside a portable player is never loaded;
-// where that flag is unknown (Windows 7 without its loader update) nothing is preloaded.
-void LoadGraphManagerOnce() {
-  static const HMODULE graphManager =
-      LoadLibraryExW(L"quartz.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  static_cast<void>(graphManager);
-}
-
 void LogSize(AccessState& state) {
   state.log.Debug([&] {
     return std::string(state.streamName) + " stream size: " + std::to_string(state.size) +
@@ -97,7 +85,6 @@ void LogSize(AccessState& state) {
 }
 
 int OpenAccess(const HostAbi& abi, void* object) {
-  LoadGraphManagerOnce();
   HostObject host(abi, object);
   const char* const hostLocation = host.Get<const char*>(abi.location);
   const char* const givenLocation = hostLocation ? hostLocation : "";
@@ -131,15 +118,18 @@ int OpenAccess(const HostAbi& abi, void* object) {
       return VLC_EGENERIC;
     }
   } else {
+    LoadGraphManager();
     player.reset(new Player());
     OpenCancel cancel(abi, object);
     player->WatchLoad(&cancel);
     const HRESULT opened = player->Open(normalized);
     player->WatchLoad(nullptr);
-    if (cancel.cancelled() && FAILED(opened)) {
+    // A stop seen before the Load, during it or while the graph was built ends the open for good,
+    // whatever the filter made of it: the host then tries the address with no other module.
+    if (cancel.cancelled() || HostStop(abi, object).Requested()) {
       log.Debug(
           [] { return "the open was cancelled while the video loaded: the host stopped it"; });
-      return VLC_EGENERIC;
+      return VLC_ETIMEOUT;
     }
     if (FAILED(opened)) {
       log.Error([&] {

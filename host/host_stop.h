@@ -1,7 +1,9 @@
 // How the host asks an access to give up a call that waits on the source filter, which may be
 // waiting on a network: a 3.0 host kills the interrupt context of the thread that waits (the input
 // thread for an open, the prefetch thread for reads) and calls the wake-up that thread registered;
-// a 2.2 host kills the access object, which only polling can see.
+// a 2.2 host kills the access object, which only polling can see. A 2.2 input kills only the
+// objects that exist when it stops: an access it creates afterwards starts alive, so its parent
+// input is asked too.
 //
 //   HostStop stop(abi, object);
 //   HostStop::Signal signal(stop);
@@ -16,13 +18,18 @@
 #include <memory>
 
 #include "host/core_functions.h"
+#include "host/host_object.h"
 #include "host/vlc_abi.h"
 
 namespace kavo::host {
 
 class HostStop {
  public:
-  HostStop(const HostAbi& abi, void* object) : shape_(abi.stopShape), object_(object) {}
+  HostStop(const HostAbi& abi, void* object)
+      : shape_(abi.stopShape),
+        object_(object),
+        input_(shape_ == StopShape::ObjectKilled ? HostObject(abi, object).Get<void*>(abi.input)
+                                                 : nullptr) {}
 
   // Whether only polling Requested() sees a stop; then it answers on any thread, not only on the
   // thread that waits.
@@ -30,7 +37,8 @@ class HostStop {
 
   // Whether the host has asked the calling thread's work for this access to stop.
   bool Requested() const {
-    return shape_ == StopShape::Interrupt ? Killed() : !ObjectAlive(object_);
+    if (shape_ == StopShape::Interrupt) return Killed();
+    return !ObjectAlive(object_) || (input_ && !ObjectAlive(input_));
   }
 
   // How long one wait may last before it looks at Requested() again. A 3.0 host wakes the waiter
@@ -100,6 +108,7 @@ class HostStop {
  private:
   StopShape shape_;
   void* object_;
+  void* input_;  // 2.2's parent input, where the host gives one
 };
 
 }  // namespace kavo::host

@@ -1,6 +1,10 @@
-// The exported entry points: each describes the module to its host ABI and does nothing else.
+// The exported entry points: each describes the module to its host ABI and does nothing else. And
+// the DLL's own entry, which gives back at unload what the opens kept loaded.
+#include <windows.h>
+
 #include "host/access.h"
 #include "host/host_log.h"
+#include "host/loaded_modules.h"
 #include "host/vlc_abi.h"
 
 namespace kavo::host {
@@ -53,6 +57,13 @@ int DescribeModule(const HostAbi& abi, SetterFunction set, void* opaque, Callbac
 using namespace kavo::host;
 
 extern "C" {
+
+// `reserved` is null when the plug-in is unloaded by FreeLibrary, and set when the process ends,
+// when nothing may be unloaded from here.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && !reserved) ReleaseKeptModules();
+  return TRUE;
+}
 
 int vlc_entry__2_2_0b(SetterFunction set, void* opaque) {
   return DescribeModule(kAbi22, set, opaque, reinterpret_cast<void*>(&VlcOpen22),

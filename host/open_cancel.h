@@ -1,8 +1,11 @@
 // Cancels the source filter's Load, which may wait on a network for seconds, when the host stops
-// the open. A 3.0 host interrupts the open's thread and the wake-up aborts the Load at once; a 2.2
-// host can only be polled. Either way a thread of the watch's own, alive only while a cancellable
-// Load runs, aborts again at each poll once a stop was seen, since an abort that comes before the
-// filter has begun its Load is lost. A filter without IAMOpenProgress loads to its end.
+// the open. A thread of the watch's own, alive only while a cancellable Load runs, waits for the
+// Load's end and calls the filter's IAMOpenProgress::AbortOperation once it sees a stop, and again
+// at each poll, since an abort that comes before the filter has begun its Load is lost. It sees a
+// 3.0 host's stop at once through the wake-up, which only records it: the wake-up runs on the
+// host's stopping thread under the host's own lock (a 3.0 playlist holds its lock there too), so it
+// must return at once, and AbortOperation may wait for the network. A 2.2 host's stop is seen at
+// the next poll. A filter without IAMOpenProgress loads to its end.
 // Thread rule: created, told of the Load and destroyed on the open's thread.
 #pragma once
 
@@ -34,13 +37,13 @@ class OpenCancel final : public LoadWatch {
 
  private:
   static void Wake(void* self);
-  void Abort();
   void Poll();
 
   const HostStop stop_;
   Microsoft::WRL::ComPtr<IAMOpenProgress> progress_;
   std::optional<HostStop::Wake> wake_;
-  HANDLE loaded_ = nullptr;  // set when the Load has returned
+  // [0] set when the Load has returned, [1] by the wake-up; the poller waits on both.
+  HANDLE events_[2] = {nullptr, nullptr};
   std::thread poller_;
   std::atomic<bool> cancelled_{false};
 };

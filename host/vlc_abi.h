@@ -28,7 +28,11 @@ constexpr std::int64_t CAT_INPUT = 4;
 constexpr std::int64_t SUBCAT_INPUT_ACCESS = 402;
 
 constexpr int VLC_SUCCESS = 0;
+// An open's failure: the host lets its next module try the address.
 constexpr int VLC_EGENERIC = -1;
+// An open's answer when the host stopped it: the right module, but aborted. The host's module
+// loader (2.2 and 3.0 alike) then ends its search instead of trying the address elsewhere.
+constexpr int VLC_ETIMEOUT = -3;
 
 // The descriptor setter every entry point receives.
 using SetterFunction = int (*)(void* opaque, void* target, int property, ...);

@@ -216,13 +216,14 @@ class VideoReader {
       video_.version = ULONG(number);
       return true;
     }
-    if (key == "load_ms" || key == "pause_ms") {
+    if (key == "load_ms" || key == "pause_ms" || key == "abort_ms") {
       std::uint64_t number = 0;
       if (!ParseUnsigned(value, number) || number > 0xFFFFFFFFull) {
         error = "'" + key + "' needs a 32-bit number";
         return false;
       }
-      (key == "load_ms" ? video_.loadMs : video_.pauseMs) = static_cast<std::uint32_t>(number);
+      (key == "load_ms" ? video_.loadMs : key == "pause_ms" ? video_.pauseMs : video_.abortMs) =
+          static_cast<std::uint32_t>(number);
       return true;
     }
     if (key == "subtitle") return Subtitle(value, error);

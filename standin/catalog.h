@@ -84,6 +84,7 @@ struct Video {
   std::optional<ULONG> version;
   std::uint32_t loadMs = 0;   // how long Load takes after reading the catalog
   std::uint32_t pauseMs = 0;  // how long a change to paused or running stays unfinished
+  std::uint32_t abortMs = 0;  // how long AbortOperation takes to return during that time
   std::vector<SubtitleTrack> tracks;
   Faults faults;
 };

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <new>
+#include <thread>
 
 #include "common/text.h"
 #include "standin/address.h"
@@ -300,7 +301,7 @@ STDMETHODIMP SourceFilter::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
             : 0;
     if (video->loadMs) {
       loadingHidden_ = video->faults.hidden;
-      const HRESULT waited = TakeLoadTime(video->loadMs, total);
+      const HRESULT waited = TakeLoadTime(video->loadMs, video->abortMs, total);
       loadingHidden_ = 0;
       if (FAILED(waited)) {
         SetLastLoadError("the load was aborted");
@@ -326,12 +327,13 @@ STDMETHODIMP SourceFilter::Load(LPCOLESTR address, const AM_MEDIA_TYPE*) {
   return S_OK;
 }
 
-HRESULT SourceFilter::TakeLoadTime(std::uint32_t ms, LONGLONG total) {
+HRESULT SourceFilter::TakeLoadTime(std::uint32_t ms, std::uint32_t abortMs, LONGLONG total) {
   std::unique_lock<std::mutex> guard(progressLock_);
   loading_ = true;
   aborting_ = false;
   loadStarted_ = std::chrono::steady_clock::now();
   loadTime_ = std::chrono::milliseconds(ms);
+  abortTime_ = std::chrono::milliseconds(abortMs);
   loadTotal_ = total;
   abortAsked_.wait_for(guard, loadTime_, [this] { return aborting_; });
   const bool aborted = aborting_;
@@ -360,15 +362,19 @@ STDMETHODIMP SourceFilter::QueryProgress(LONGLONG* total, LONGLONG* current) {
 }
 
 // Called from another thread than the Load's; it takes only the progress lock, which the
-// waiting Load has given up.
+// waiting Load has given up. With abort_ms it returns only that long after the Load was told, as
+// a filter does that waits for its network request to wind down.
 STDMETHODIMP SourceFilter::AbortOperation() {
   NoteCallerApartment();
+  std::chrono::milliseconds windDown{0};
   {
     std::lock_guard<std::mutex> guard(progressLock_);
     if (!loading_) return S_OK;
     aborting_ = true;
+    windDown = abortTime_;
   }
   abortAsked_.notify_all();
+  if (windDown.count() > 0) std::this_thread::sleep_for(windDown);
   return S_OK;
 }
 

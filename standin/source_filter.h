@@ -110,8 +110,9 @@ class SourceFilter final : public IBaseFilter,
   unsigned HiddenInterfaces() const;
   HRESULT BuildPins(const Video& video);
   HRESULT ChangeState(FILTER_STATE next, REFERENCE_TIME start);
-  // Takes a slow Load's time; E_ABORT as soon as AbortOperation asks.
-  HRESULT TakeLoadTime(std::uint32_t ms, LONGLONG total);
+  // Takes a slow Load's time; E_ABORT as soon as AbortOperation asks, which then takes abortMs
+  // to return.
+  HRESULT TakeLoadTime(std::uint32_t ms, std::uint32_t abortMs, LONGLONG total);
 
   std::atomic<ULONG> references_{0};
   mutable std::mutex lock_;
@@ -137,7 +138,8 @@ class SourceFilter final : public IBaseFilter,
   bool aborting_ = false;
   std::chrono::steady_clock::time_point loadStarted_;
   std::chrono::milliseconds loadTime_{0};
-  LONGLONG loadTotal_ = 0;  // the container's size
+  std::chrono::milliseconds abortTime_{0};  // AbortOperation's own time during that Load
+  LONGLONG loadTotal_ = 0;                  // the container's size
   bool loaded_ = false;
 };
 

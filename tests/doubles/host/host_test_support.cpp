@@ -10,9 +10,9 @@ namespace kavo::test {
 
 double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const void* object,
                    DWORD stopAfterMs, const std::function<void()>& body,
-                   const std::function<void()>& rescue) {
+                   const std::function<void()>& rescue, double* stopCallMs) {
   void* const context = kind == HostKind::V22 ? nullptr : recorder.NewInterrupt();
-  LARGE_INTEGER stopped{}, done{}, frequency{};
+  LARGE_INTEGER stopped{}, called{}, done{}, frequency{};
   const HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread thread([&] {
     if (context) recorder.SetInterrupt(context);
@@ -28,13 +28,17 @@ double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const void* obje
   } else {
     recorder.KillObject(object);
   }
+  QueryPerformanceCounter(&called);
   if (rescue && WaitForSingleObject(ended, 1000) != WAIT_OBJECT_0) rescue();
   thread.join();
   CloseHandle(ended);
   if (context) recorder.DestroyInterrupt(context);
   QueryPerformanceFrequency(&frequency);
-  return 1000.0 * static_cast<double>(done.QuadPart - stopped.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
+  const auto ms = [&](LONGLONG counts) {
+    return 1000.0 * static_cast<double>(counts) / static_cast<double>(frequency.QuadPart);
+  };
+  if (stopCallMs) *stopCallMs = ms(called.QuadPart - stopped.QuadPart);
+  return ms(done.QuadPart - stopped.QuadPart);
 }
 
 CoreRecorder::Shape ShapeOf(HostKind kind) {

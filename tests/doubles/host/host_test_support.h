@@ -47,13 +47,15 @@ void OnHostThread(Body body) {
 // input (3.0 kills the thread's own interrupt context, as it does its input and prefetch threads;
 // 2.2 kills the access object) and answers how many ms body went on after the stop (negative: it
 // had ended before). When body has not ended a second after the stop, `rescue` (if given) is called
-// to end it, so that a body that ignores the stop fails its test instead of hanging it.
+// to end it, so that a body that ignores the stop fails its test instead of hanging it. With
+// stopCallMs, also how long the host's own stop call took.
 double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const void* object,
                    DWORD stopAfterMs, const std::function<void()>& body,
-                   const std::function<void()>& rescue = nullptr);
+                   const std::function<void()>& rescue = nullptr, double* stopCallMs = nullptr);
 inline double MsAfterStop(const CoreRecorder& recorder, HostKind kind, const Access& access,
-                          DWORD stopAfterMs, const std::function<void()>& body) {
-  return MsAfterStop(recorder, kind, access.Object(), stopAfterMs, body);
+                          DWORD stopAfterMs, const std::function<void()>& body,
+                          double* stopCallMs = nullptr) {
+  return MsAfterStop(recorder, kind, access.Object(), stopAfterMs, body, nullptr, stopCallMs);
 }
 
 // The parent input a host passes to a main open, with its input item laid out for one ABI.

@@ -68,6 +68,17 @@ bool EnsureStandInRegistered() {
   return registered;
 }
 
+bool RegisterStandInAndLetItGo() {
+  const HMODULE module = LoadLibraryW(L"kavo_standin_source.dll");
+  if (!module) return false;
+  using Register = HRESULT(STDAPICALLTYPE*)();
+  const auto registerServer =
+      reinterpret_cast<Register>(GetProcAddress(module, "DllRegisterServer"));
+  const bool registered = registerServer && SUCCEEDED(registerServer());
+  FreeLibrary(module);
+  return registered;
+}
+
 StandInUnregistered::StandInUnregistered() {
   using Unregister = HRESULT(STDAPICALLTYPE*)();
   const auto unregisterServer = Export<Unregister>("DllUnregisterServer");

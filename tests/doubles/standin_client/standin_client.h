@@ -33,6 +33,11 @@ namespace kavo::test {
 // "Both"); true when the class is registered. Safe from any thread.
 bool EnsureStandInRegistered();
 
+// Registers the stand-in the same way but gives its DLL back, so that from then on only COM loads
+// it: for a process that watches or times those loads. Such a process may use no knob, since a
+// knob keeps the DLL loaded.
+bool RegisterStandInAndLetItGo();
+
 // Takes the stand-in's registration away for its own lifetime and puts it back afterwards. The
 // registry is shared: every process of the Wine prefix sees the class gone, so only a test that
 // runs alone (RUN_SERIAL) may use it.
