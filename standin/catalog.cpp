@@ -222,8 +222,9 @@ class VideoReader {
         error = "'" + key + "' needs a 32-bit number";
         return false;
       }
-      (key == "load_ms" ? video_.loadMs : key == "pause_ms" ? video_.pauseMs : video_.abortMs) =
-          static_cast<std::uint32_t>(number);
+      (key == "load_ms"    ? video_.loadMs
+       : key == "pause_ms" ? video_.pauseMs
+                           : video_.abortMs) = static_cast<std::uint32_t>(number);
       return true;
     }
     if (key == "subtitle") return Subtitle(value, error);
