@@ -68,7 +68,7 @@ struct Faults {
   bool extraSubtitleType = false;    // every subtitle pin offers its media type twice
   bool subtitleTextFirst = false;    // every subtitle pin offers MEDIATYPE_Text first
   bool enumOutOfSyncOnce = false;    // the first pin enumerator falls out of step once
-  bool propertyReadPartial = false;  // Read stops at the first failing property with E_FAIL
+  bool propertyReadPartial = false;  // Read answers E_FAIL when any property failed
   HRESULT propertyCount = S_OK;
   HRESULT propertyInfo = S_OK;
   HRESULT propertyRead = S_OK;

@@ -98,18 +98,18 @@ HRESULT DescribeProperties(const std::vector<BagProperty>& properties, ULONG fro
 
 HRESULT ReadProperties(const std::vector<BagProperty>& properties, ULONG count,
                        const PROPBAG2* descriptions, VARIANT* values, HRESULT* results,
-                       bool stopAtFailure) {
+                       bool failWhenAnyFails) {
   if (!descriptions || !values) return E_POINTER;
+  bool anyFailed = false;
   for (ULONG i = 0; i < count; ++i) {
     const BagProperty* property = Find(properties, descriptions, i);
-    if (stopAtFailure && (!property || FAILED(property->result))) return E_FAIL;
     HRESULT result = E_INVALIDARG;
     VariantInit(&values[i]);
     if (property) result = FAILED(property->result) ? property->result : Fill(*property, values[i]);
-    if (stopAtFailure && FAILED(result)) return result;
+    anyFailed = anyFailed || FAILED(result);
     if (results) results[i] = result;
   }
-  return S_OK;
+  return failWhenAnyFails && anyFailed ? E_FAIL : S_OK;
 }
 
 }  // namespace kavo::standin

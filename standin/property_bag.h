@@ -15,11 +15,10 @@ namespace kavo::standin {
 HRESULT DescribeProperties(const std::vector<BagProperty>& properties, ULONG from, ULONG count,
                            PROPBAG2* descriptions, ULONG* returned);
 
-// Fills every property it can and gives each its own result. stopAtFailure reads as Wine's own
-// bag does: at the first property that fails it stops with E_FAIL, after filling those before
-// it; that one and those after it get neither a value nor a result.
+// Fills every property it can and gives each its own result. With failWhenAnyFails the call
+// answers E_FAIL when any of them failed, as bags do that report a partial read as a failure.
 HRESULT ReadProperties(const std::vector<BagProperty>& properties, ULONG count,
                        const PROPBAG2* descriptions, VARIANT* values, HRESULT* results,
-                       bool stopAtFailure);
+                       bool failWhenAnyFails);
 
 }  // namespace kavo::standin
