@@ -110,8 +110,9 @@ struct StreamCheck {
   }
 };
 
-// Length, then one read at each end of the stream, the way the plug-in reads: SyncRead into the
-// caller's buffer.
+// Length, then one read at each end of the stream with SyncRead, the reader's plainest call: it
+// tells whether the stream can be read at all, which every reader must serve, whatever it makes of
+// the queued requests the plug-in reads with.
 StreamCheck CheckStream(IAsyncReader* reader) {
   StreamCheck check;
   LONGLONG available = 0;  // readers written the usual way write it whether asked or not
