@@ -121,15 +121,7 @@ int Access::Control(int query, ...) {
   return result;
 }
 
-std::string Access::ReadToEnd(size_t chunk) {
-  std::string bytes;
-  std::vector<char> buffer(chunk);
-  for (;;) {
-    const long long got = Read(buffer.data(), chunk);
-    if (got <= 0) return bytes;
-    bytes.append(buffer.data(), static_cast<size_t>(got));
-  }
-}
+std::string Access::ReadToEnd(size_t chunk) { return ReadAll(*this, chunk); }
 
 std::int64_t Access::InfoPosition() const { return Member<std::int64_t>(layout_.pos); }
 bool Access::InfoEof() const { return Member<bool>(layout_.eof); }

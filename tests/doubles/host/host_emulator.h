@@ -28,6 +28,19 @@ const char* NameOf(HostKind kind);
 
 constexpr unsigned char kPoison = 0xA5;
 
+// Reads `stream` (anything with the host's read call) in reads of `chunk` bytes until a read
+// gives nothing, and answers what came.
+template <typename Stream>
+std::string ReadAll(Stream& stream, size_t chunk) {
+  std::string bytes;
+  std::vector<char> buffer(chunk);
+  for (;;) {
+    const long long got = stream.Read(buffer.data(), chunk);
+    if (got <= 0) return bytes;
+    bytes.append(buffer.data(), static_cast<size_t>(got));
+  }
+}
+
 class HostEmulator;
 
 class Access {

@@ -64,15 +64,7 @@ std::uint64_t ReaderAccess::Size() {
   return size;
 }
 
-std::string ReaderAccess::ReadToEnd(size_t chunk) {
-  std::string bytes;
-  std::vector<char> buffer(chunk);
-  for (;;) {
-    const long long got = Read(buffer.data(), chunk);
-    if (got <= 0) return bytes;
-    bytes.append(buffer.data(), static_cast<size_t>(got));
-  }
-}
+std::string ReaderAccess::ReadToEnd(size_t chunk) { return ReadAll(*this, chunk); }
 
 const void* ReaderAccess::Object() const { return state_->object.data(); }
 
