@@ -178,12 +178,20 @@ ULONG ReadBag(IBaseFilter* filter, MetadataRecord& record, std::vector<std::wstr
   // A bag that claims more than it was asked for has not filled the rest.
   if (returned > count) returned = count;
 
-  // A bag's Read may fail as a whole and still have delivered some properties (Wine's stops at
-  // the first it cannot read, after filling those before it): each property counts by its own
-  // result, and one the bag never wrote stays at a failure.
+  // A bag's Read may fail as a whole and still have delivered some properties: each property
+  // counts by its own result, and one the bag never wrote stays at a failure. Wine's bag stops at
+  // the first property it cannot read, after filling those before it, so after a failed Read each
+  // property not yet delivered is asked for on its own.
   Variants values(returned);
   std::vector<HRESULT> results(returned, E_FAIL);
-  bag->Read(returned, infos.data(), nullptr, values.data(), results.data());
+  if (FAILED(bag->Read(returned, infos.data(), nullptr, values.data(), results.data()))) {
+    for (ULONG i = 0; i < returned; ++i) {
+      if (SUCCEEDED(results[i])) continue;
+      VariantClear(values.data() + i);
+      results[i] = E_FAIL;
+      bag->Read(1, infos.data() + i, nullptr, values.data() + i, &results[i]);
+    }
+  }
 
   std::vector<std::wstring> names;
   names.reserve(returned);

@@ -128,7 +128,7 @@ class FakeSourceFilter final : public IBaseFilter,
       PROPBAG2& info = infos[n];
       info.dwType = PROPBAG2_TYPE_DATA;
       info.vt = property.type;
-      info.cfType = 0;
+      info.cfType = static_cast<CLIPFORMAT>(i + 1);  // its place, for a Read of a few
       info.dwHint = property.hint;
       info.clsid = GUID_NULL;
       info.pstrName = nullptr;
@@ -142,16 +142,18 @@ class FakeSourceFilter final : public IBaseFilter,
     *returned = returnedOverride != ~0u ? returnedOverride : n;
     return infoResult;
   }
-  // Answers in the order GetPropertyInfo described the properties (always from the first).
-  STDMETHODIMP Read(ULONG count, PROPBAG2*, IErrorLog*, VARIANT* values,
+  // Answers for the properties GetPropertyInfo described, found by the place it marked them with
+  // (by their order where unmarked).
+  STDMETHODIMP Read(ULONG count, PROPBAG2* infos, IErrorLog*, VARIANT* values,
                     HRESULT* results) override {
     ++readCalls;
     for (ULONG i = 0; i < count; ++i) {
-      if (i >= properties.size()) {
+      const ULONG place = infos && infos[i].cfType ? infos[i].cfType - 1u : i;
+      if (place >= properties.size()) {
         results[i] = E_FAIL;
         continue;
       }
-      const FakeProperty* property = &properties[i];
+      const FakeProperty* property = &properties[place];
       if (readStopsAtFailure && FAILED(property->result)) return E_FAIL;
       results[i] = property->result;
       if (property->type == VT_UNKNOWN && property->object) {

@@ -221,11 +221,13 @@ TEST_F(MetadataReader, FallbackStandsInForWhatTheBagDidNotGive) {
   EXPECT_EQ(object.refs, 0);
   filter_.readResult = S_OK;
 
-  // One that stops at a failure leaves the rest unwritten: those are not read, and the other
-  // interface gives the description the bag could not.
-  filter_.properties = {Text(L"title", L"bag"), failed, Text(L"description", L"bag")};
+  // One that stops at a failure leaves the rest unwritten: each is asked for again on its own, and
+  // the other interface gives only the description the bag could not.
+  FakeProperty failedDescription = Text(L"description", L"bag");
+  failedDescription.result = E_FAIL;
+  filter_.properties = {failedDescription, Text(L"x", L"after"), Text(L"title", L"bag")};
   filter_.readStopsAtFailure = true;
-  EXPECT_EQ(Read(), (MetadataRecord{{"description", "D"}, {"title", "bag"}}));
+  EXPECT_EQ(Read(), (MetadataRecord{{"description", "D"}, {"title", "bag"}, {"x", "after"}}));
   filter_.readStopsAtFailure = false;
 
   filter_.properties = {Text(L"title", L"bag")};
