@@ -36,14 +36,12 @@ class OpenCancel final : public LoadWatch {
   bool cancelled() const { return cancelled_; }
 
  private:
-  static void Wake(void* self);
   void Poll();
 
   const HostStop stop_;
   Microsoft::WRL::ComPtr<IAMOpenProgress> progress_;
-  std::optional<HostStop::Wake> wake_;
-  // [0] set when the Load has returned, [1] by the wake-up; the poller waits on both.
-  HANDLE events_[2] = {nullptr, nullptr};
+  std::optional<HostStop::Signal> signal_;  // a 3.0 host's wake-up, while the poller runs
+  HANDLE loaded_ = nullptr;                 // set when the Load has returned
   std::thread poller_;
   std::atomic<bool> cancelled_{false};
 };
