@@ -252,9 +252,7 @@ STDMETHODIMP AsyncFileReader::Request(IMediaSample* sample, DWORD_PTR user) {
     // Refused cleanly where a platform reader would fail an assertion: a caller that skipped
     // RequestAllocator, or has more requests out than the buffers it agreed on.
     if (outstanding_ >= buffers_) return VFW_E_NO_ALLOCATOR;
-    if (position % align_ != 0 || last % align_ != 0 ||
-        reinterpret_cast<std::uintptr_t>(data) % static_cast<std::uintptr_t>(align_) != 0)
-      return VFW_E_BADALIGN;
+    if (!Aligned(position, last, data)) return VFW_E_BADALIGN;
     if (flushing_) return VFW_E_WRONG_STATE;
     if (Held() || (Networked() && ArrivedBy(Clock::now()) < end)) {
       // Not here yet: a WaitForNext completes it once its bytes have arrived (and the filter runs,
@@ -268,12 +266,7 @@ STDMETHODIMP AsyncFileReader::Request(IMediaSample* sample, DWORD_PTR user) {
     guard.unlock();
     const HRESULT result = FillSample(sample, false, true);
     guard.lock();
-    try {
-      completed_.push_back(Completed{sample, user, result});
-    } catch (const std::bad_alloc&) {
-      --outstanding_;
-      return E_OUTOFMEMORY;
-    }
+    if (!Complete(sample, user, result)) return E_OUTOFMEMORY;
     if (waiters_ == 0) return S_OK;  // nobody to wake: the next WaitForNext finds it
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -292,6 +285,21 @@ std::vector<AsyncFileReader::Pending>::iterator AsyncFileReader::NextDue(
                                });
   due = next == pending_.end() ? std::nullopt : ArrivalOf(next->end);
   return next;
+}
+
+bool AsyncFileReader::Aligned(LONGLONG position, LONGLONG last, const BYTE* data) const {
+  return position % align_ == 0 && last % align_ == 0 &&
+         reinterpret_cast<std::uintptr_t>(data) % static_cast<std::uintptr_t>(align_) == 0;
+}
+
+bool AsyncFileReader::Complete(IMediaSample* sample, DWORD_PTR user, HRESULT result) {
+  try {
+    completed_.push_back(Completed{sample, user, result});
+    return true;
+  } catch (const std::bad_alloc&) {
+    --outstanding_;
+    return false;
+  }
 }
 
 STDMETHODIMP AsyncFileReader::WaitForNext(DWORD timeout, IMediaSample** sample, DWORD_PTR* user) {
@@ -368,9 +376,7 @@ STDMETHODIMP AsyncFileReader::SyncReadAligned(IMediaSample* sample) {
   if (FAILED(pointed)) return pointed;
   {
     std::lock_guard<std::mutex> guard(requestLock_);
-    if ((start / 10000000) % align_ != 0 || (stop / 10000000) % align_ != 0 ||
-        reinterpret_cast<std::uintptr_t>(data) % static_cast<std::uintptr_t>(align_) != 0)
-      return VFW_E_BADALIGN;
+    if (!Aligned(start / 10000000, stop / 10000000, data)) return VFW_E_BADALIGN;
   }
   return FillSample(sample, true, false);
 }
@@ -379,13 +385,9 @@ void AsyncFileReader::Interrupt() {
   {
     std::lock_guard<std::mutex> guard(requestLock_);
     ++stops_;
-    for (const Pending& request : pending_) {
-      try {
-        completed_.push_back(Completed{request.sample, request.user, VFW_E_WRONG_STATE});
-      } catch (const std::bad_alloc&) {
-        --outstanding_;  // dropped: the reader holds it no more, and its caller waits in vain
-      }
-    }
+    // One that cannot be handed back is dropped, and its caller waits in vain.
+    for (const Pending& request : pending_)
+      Complete(request.sample, request.user, VFW_E_WRONG_STATE);
     pending_.clear();
   }
   requestDone_.notify_all();
@@ -411,11 +413,7 @@ STDMETHODIMP AsyncFileReader::BeginFlush() {
       guard.unlock();
       const HRESULT result = FillSample(request.sample, false, true);
       guard.lock();
-      try {
-        completed_.push_back(Completed{request.sample, request.user, result});
-      } catch (const std::bad_alloc&) {
-        --outstanding_;
-      }
+      Complete(request.sample, request.user, result);
     } else if (due && !Held()) {
       requestDone_.wait_until(guard, *due);
     } else {

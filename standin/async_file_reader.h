@@ -79,6 +79,12 @@ class AsyncFileReader final : public IAsyncReader, public LiveObject {
   HRESULT FillSample(IMediaSample* sample, bool wait, bool asRequest);
   // Under requestLock_: the queued request whose bytes arrive first, and when (nullopt: never).
   std::vector<Pending>::iterator NextDue(std::optional<Clock::time_point>& due);
+  // Under requestLock_: whether a sample's first and last positions and its buffer meet the
+  // alignment agreed through RequestAllocator.
+  bool Aligned(LONGLONG position, LONGLONG last, const BYTE* data) const;
+  // Under requestLock_: hands a request back as done; false when it could not be queued, and the
+  // reader then holds it no more.
+  bool Complete(IMediaSample* sample, DWORD_PTR user, HRESULT result);
   // The file's bytes that a read could ever get (a short fault ends the file early).
   std::uint64_t Limit() const;
   bool Networked() const { return faults_.stallAt || faults_.bytesPerSecond; }
